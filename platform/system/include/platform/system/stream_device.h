@@ -1,0 +1,84 @@
+#pragma once
+// Stream devices ("COM7:", "PWR1:", "bkl1:") and kernel requests. The platform
+// defines the driver interfaces; a backend (the simulated device, or later a
+// real-hardware backend) registers its drivers at program start, and programs
+// reach them only through OpenStreamDevice and KernelIoControl.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace hh::sys {
+
+inline constexpr uint32_t GENERIC_READ = 0x80000000u;
+inline constexpr uint32_t GENERIC_WRITE = 0x40000000u;
+inline constexpr uint32_t FILE_SHARE_READ = 0x1;
+inline constexpr uint32_t FILE_SHARE_WRITE = 0x2;
+inline constexpr uint32_t CREATE_NEW = 1;
+inline constexpr uint32_t CREATE_ALWAYS = 2;
+inline constexpr uint32_t OPEN_EXISTING = 3;
+inline constexpr uint32_t OPEN_ALWAYS = 4;
+inline constexpr uint32_t TRUNCATE_EXISTING = 5;
+
+/// How a stream device was asked for.
+struct OpenRequest {
+    std::string prefix; ///< upper-case three-letter driver prefix, "PWR"
+    unsigned index = 0; ///< the digit(s) before the colon, 1 in "PWR1:"
+    uint32_t access = 0;
+    uint32_t shareMode = 0;
+    uint32_t disposition = OPEN_EXISTING;
+    uint32_t flags = 0;
+};
+
+/// One open instance of a stream driver. Failing calls return false and set
+/// the calling thread's last error.
+class StreamDevice {
+public:
+    virtual ~StreamDevice() = default;
+    /// DeviceIoControl: one request code with an input and an output buffer.
+    virtual bool ioControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                           uint32_t* bytesReturned);
+    virtual bool read(std::span<std::byte> buffer, uint32_t& bytesRead);
+    virtual bool write(std::span<const std::byte> data, uint32_t& bytesWritten);
+};
+
+/// A driver reached by its prefix; open() makes one instance or returns null
+/// with the last error set.
+class StreamDriver {
+public:
+    virtual ~StreamDriver() = default;
+    virtual std::unique_ptr<StreamDevice> open(const OpenRequest& request) = 0;
+};
+
+/// The kernel's requests (KernelIoControl) for the running backend.
+class KernelServices {
+public:
+    virtual ~KernelServices() = default;
+    virtual bool kernelIoControl(uint32_t code, std::span<const std::byte> in,
+                                 std::span<std::byte> out, uint32_t* bytesReturned) = 0;
+};
+
+/// Registers (or replaces) the driver for a prefix such as "PWR" or "COM".
+void RegisterStreamDriver(std::string_view prefix, std::shared_ptr<StreamDriver> driver);
+/// Removes a driver (tests, backend shutdown).
+void UnregisterStreamDriver(std::string_view prefix);
+void RegisterKernelServices(std::shared_ptr<KernelServices> services);
+
+/// Opens "PWR1:" and the like: prefix matched case-insensitively, index, colon.
+/// Returns null with ERROR_FILE_NOT_FOUND for an unknown device, or whatever
+/// the driver reports.
+std::unique_ptr<StreamDevice> OpenStreamDevice(std::u16string_view name, uint32_t access,
+                                               uint32_t shareMode, uint32_t disposition,
+                                               uint32_t flags);
+/// Splits a device name into prefix and index; false when it is not one.
+bool ParseStreamDeviceName(std::u16string_view name, OpenRequest& request);
+
+/// Sends a kernel request to the registered backend; false with
+/// ERROR_NOT_SUPPORTED when none is registered.
+bool KernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                     uint32_t* bytesReturned);
+
+} // namespace hh::sys

@@ -1,0 +1,145 @@
+#include "platform/system/stream_device.h"
+
+#include "platform/system/error.h"
+
+#include <map>
+#include <mutex>
+
+namespace hh::sys {
+
+namespace {
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<StreamDriver>> drivers;
+    std::shared_ptr<KernelServices> kernel;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+} // namespace
+
+bool StreamDevice::ioControl(uint32_t, std::span<const std::byte>, std::span<std::byte>,
+                             uint32_t* bytesReturned) {
+    if (bytesReturned) {
+        *bytesReturned = 0;
+    }
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool StreamDevice::read(std::span<std::byte>, uint32_t& bytesRead) {
+    bytesRead = 0;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool StreamDevice::write(std::span<const std::byte>, uint32_t& bytesWritten) {
+    bytesWritten = 0;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+void RegisterStreamDriver(std::string_view prefix, std::shared_ptr<StreamDriver> driver) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.drivers[Upper(prefix)] = std::move(driver);
+}
+
+void UnregisterStreamDriver(std::string_view prefix) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.drivers.erase(Upper(prefix));
+}
+
+void RegisterKernelServices(std::shared_ptr<KernelServices> services) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.kernel = std::move(services);
+}
+
+bool ParseStreamDeviceName(std::u16string_view name, OpenRequest& request) {
+    // Three letters, one or two digits, a colon: "COM10:", "bkl1:".
+    if (name.size() < 5 || name.size() > 6 || name.back() != u':') {
+        return false;
+    }
+    std::string prefix;
+    for (size_t i = 0; i < 3; ++i) {
+        char16_t c = name[i];
+        bool letter = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+        if (!letter) {
+            return false;
+        }
+        prefix += static_cast<char>(c);
+    }
+    unsigned index = 0;
+    for (size_t i = 3; i + 1 < name.size(); ++i) {
+        char16_t c = name[i];
+        if (c < u'0' || c > u'9') {
+            return false;
+        }
+        index = index * 10 + static_cast<unsigned>(c - u'0');
+    }
+    request.prefix = Upper(prefix);
+    request.index = index;
+    return true;
+}
+
+std::unique_ptr<StreamDevice> OpenStreamDevice(std::u16string_view name, uint32_t access,
+                                               uint32_t shareMode, uint32_t disposition,
+                                               uint32_t flags) {
+    OpenRequest request;
+    if (!ParseStreamDeviceName(name, request)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    request.access = access;
+    request.shareMode = shareMode;
+    request.disposition = disposition;
+    request.flags = flags;
+    std::shared_ptr<StreamDriver> driver;
+    {
+        auto& r = registry();
+        std::lock_guard lock(r.mutex);
+        auto it = r.drivers.find(request.prefix);
+        if (it != r.drivers.end()) {
+            driver = it->second;
+        }
+    }
+    if (!driver) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return driver->open(request);
+}
+
+bool KernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                     uint32_t* bytesReturned) {
+    std::shared_ptr<KernelServices> kernel;
+    {
+        auto& r = registry();
+        std::lock_guard lock(r.mutex);
+        kernel = r.kernel;
+    }
+    if (!kernel) {
+        if (bytesReturned) {
+            *bytesReturned = 0;
+        }
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    return kernel->kernelIoControl(code, in, out, bytesReturned);
+}
+
+} // namespace hh::sys
