@@ -23,8 +23,21 @@ uint32_t GetTickCount();
 int64_t DeviceUptimeMs();
 
 /// Suspends the calling thread for the given time on the platform clock.
+/// Sleep(0) only yields. In a terminated platform thread it throws
+/// ThreadTerminated (see thread.h).
 void Sleep(uint32_t ms);
 void Sleep(Millis duration);
+
+/// Starts the simulated device again: the tick count restarts from 0 for
+/// every process of the device root. With a TestClock installed the device's
+/// uptime restarts at the test clock's current instant instead; sleeps and
+/// timed waits are not disturbed.
+void RestartDeviceClock();
+
+/// Thrown by Sleep and by every wait in a platform thread that another thread
+/// has terminated; the thread's entry catches it. Code that catches all
+/// exceptions must rethrow this one.
+struct ThreadTerminated {};
 
 /// A clock that moves only when the test advances it. Installing one makes
 /// DeviceUptimeMs, Sleep, timed waits and window timers follow it; at most one
