@@ -1,0 +1,211 @@
+#include "text.h"
+
+#include <recovery/config/wince_xml.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <string_view>
+#include <vector>
+
+namespace recovery {
+
+namespace {
+
+constexpr std::u16string_view kLoadCaption = u"Error Loading XML";
+
+// The device's document object drops whitespace-only text (it does not keep
+// white space by default) and keeps comments, processing instructions, CDATA
+// and the declaration, which is written back on save.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                   pugi::parse_declaration | pugi::parse_doctype;
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult ReadWholeFile(const std::filesystem::path& path, std::vector<char>& bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadResult::Failed;
+    }
+    bytes.clear();
+    char chunk[16384];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            return ReadResult::Failed;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    ::close(fd);
+    return ReadResult::Ok;
+}
+
+// pugixml accepts a few things the device's parser rejects as not well formed:
+// several top-level elements, text outside the root element and an attribute
+// name given twice.
+bool IsWellFormed(const pugi::xml_document& document, const std::vector<char>& bytes) {
+    int elements = 0;
+    for (pugi::xml_node child : document.children()) {
+        if (child.type() == pugi::node_element) {
+            ++elements;
+        }
+    }
+    if (elements != 1) {
+        return false;
+    }
+    for (pugi::xml_node node = document.first_child(); node;) {
+        if (node.type() == pugi::node_element) {
+            std::set<std::string_view> names;
+            for (pugi::xml_attribute attribute : node.attributes()) {
+                if (!names.insert(attribute.name()).second) {
+                    return false;
+                }
+            }
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    // Text at the top level only shows when the buffer is read as a fragment.
+    pugi::xml_document fragment;
+    fragment.load_buffer(bytes.data(), bytes.size(), kParseOptions | pugi::parse_fragment);
+    for (pugi::xml_node child : fragment.children()) {
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+WinceXml::WinceXml(XmlReporter* reporter) : m_pReporter(reporter) {}
+
+WinceXml::~WinceXml() = default;
+
+int WinceXml::Load(const std::filesystem::path& path) {
+    m_root = pugi::xml_node();
+    m_pDocument.reset();
+    std::unique_ptr<pugi::xml_document> document(new (std::nothrow) pugi::xml_document);
+    if (!document) {
+        return 0;
+    }
+    std::vector<char> bytes;
+    switch (ReadWholeFile(path, bytes)) {
+    case ReadResult::Missing:
+        return 0;
+    case ReadResult::Failed:
+        if (m_pReporter) {
+            m_pReporter->ShowError(u"Cannot load XML file", kLoadCaption);
+        }
+        return 0;
+    case ReadResult::Ok:
+        break;
+    }
+    pugi::xml_parse_result result =
+        document->load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_auto);
+    if (result.status == pugi::status_out_of_memory ||
+        result.status == pugi::status_internal_error) {
+        if (m_pReporter) {
+            m_pReporter->ShowError(u"Cannot load XML file", kLoadCaption);
+        }
+        return 0;
+    }
+    if (result.status == pugi::status_no_document_element) {
+        if (m_pReporter) {
+            m_pReporter->ShowError(u"Empty document!", kLoadCaption);
+        }
+        return 0;
+    }
+    if (!result || !IsWellFormed(*document, bytes)) {
+        return 0;
+    }
+    m_encoding = result.encoding;
+    m_root = document->document_element();
+    m_pDocument = std::move(document);
+    return 1;
+}
+
+int WinceXml::Walk(int first, int count) {
+    if (!m_root || first < 0) {
+        return 0;
+    }
+    int found = 0;
+    int index = 0;
+    for (pugi::xml_node node = m_root.first_child(); node && count > 0;
+         node = node.next_sibling(), ++index) {
+        if (index < first) {
+            continue;
+        }
+        if (OnNode(node) == 1) {
+            found = 1;
+        }
+        --count;
+    }
+    return found;
+}
+
+int WinceXml::OnNode(const pugi::xml_node&) {
+    return 0;
+}
+
+WinceXmlEx::WinceXmlEx(const std::filesystem::path& path, XmlReporter* reporter)
+    : WinceXml(reporter) {
+    m_bLoaded = Load(path);
+}
+
+std::u16string WinceXmlEx::GetValue(int nodeIndex, int attributeIndex) {
+    m_strResult.clear();
+    m_nAttributeIndex = attributeIndex;
+    Walk(nodeIndex, 1);
+    return m_strResult;
+}
+
+int WinceXmlEx::OnNode(const pugi::xml_node& node) {
+    int n = 0;
+    for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
+        ++n;
+    }
+    if (n == 0) {
+        return 1;
+    }
+    // Positions past the end read the last attribute.
+    int i = m_nAttributeIndex;
+    if (i >= n) {
+        i = n - 1;
+    }
+    if (i < 0) {
+        i = 0;
+    }
+    pugi::xml_attribute attribute = node.first_attribute();
+    for (int k = 0; k < i; ++k) {
+        attribute = attribute.next_attribute();
+    }
+    m_strResult = Utf8ToUtf16(attribute.value());
+    return 1;
+}
+
+} // namespace recovery
