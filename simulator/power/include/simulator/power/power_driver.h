@@ -1,0 +1,75 @@
+#pragma once
+// The simulated power driver "PWR1:" and the kernel's restart request.
+//
+// The device keeps a 32-bit recover flag in its power driver across restarts;
+// here it lives in <root>/.device/recover_flag as decimal text, replaced
+// durably (temporary file, fsync, rename, fsync of the folder) so that a power
+// loss leaves the old or the new value. A simulated restart turns a stored 100
+// into 101, as the device's boot code does, starts the tick count again and
+// ends the program that asked for it (exit code 0 after flushing its output).
+// The host itself is never restarted.
+//
+// Requests of "PWR1:":
+//   7   prepare the restart   input: 32-bit value (1)  output: none
+//   11  write the recover flag input: 32-bit value      output: none
+//   12  read the recover flag  input: none             output: 32-bit value
+// Other codes fail with ERROR_NOT_SUPPORTED.
+
+#include <platform/system/stream_device.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace hh::sim {
+
+inline constexpr uint32_t IOCTL_POWER_PREPARE_RESTART = 7;
+inline constexpr uint32_t IOCTL_POWER_WRITE_RECOVER_FLAG = 11;
+inline constexpr uint32_t IOCTL_POWER_READ_RECOVER_FLAG = 12;
+/// The kernel's restart request (KernelIoControl).
+inline constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
+
+/// The value the request writes, and what the restart turns it into.
+inline constexpr uint32_t kRecoverRequested = 100;
+inline constexpr uint32_t kRecoverPending = 101;
+
+/// The stored flag of the current device root; 0 when none was ever stored.
+/// nullopt with the last error set when the state cannot be read.
+std::optional<uint32_t> ReadStoredRecoverFlag();
+/// Stores the flag durably; false with the last error set (ERROR_DISK_FULL...).
+bool StoreRecoverFlag(uint32_t value);
+
+/// The device side of a restart: a stored 100 becomes 101 and the tick count
+/// starts again for every program of the device root. The caller decides
+/// whether its own program ends. False with the last error set when the flag
+/// could not be updated (the clock restarts anyway).
+bool RestartSimulatedDevice();
+
+/// What ends the program that asked for the restart. The default flushes the
+/// standard streams and ends the process with exit code 0; tests install one
+/// that records the restart instead.
+using ProgramEnd = std::function<void()>;
+
+/// Registers the "PWR" driver and the kernel services of the simulated device
+/// for this process. Called by each program at start; calling it again
+/// replaces the program end.
+void RegisterSimulatedPower(ProgramEnd programEnd = {});
+
+/// The "PWR" stream driver.
+class PowerDriver : public sys::StreamDriver {
+public:
+    std::unique_ptr<sys::StreamDevice> open(const sys::OpenRequest& request) override;
+};
+
+/// The kernel requests the simulated device answers: IOCTL_HAL_REBOOT.
+class SimulatedKernel : public sys::KernelServices {
+public:
+    explicit SimulatedKernel(ProgramEnd programEnd);
+    bool kernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                         uint32_t* bytesReturned) override;
+
+private:
+    ProgramEnd m_programEnd;
+};
+
+} // namespace hh::sim

@@ -1,0 +1,185 @@
+#include <platform/system/clock.h>
+#include <platform/system/device_root.h>
+#include <platform/system/error.h>
+#include <simulator/power/power_driver.h>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace hh::sim {
+namespace {
+
+class PowerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "power-root-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        ::setenv("HANDHELD_ROOT", m_root.c_str(), 1);
+        RegisterSimulatedPower([this] { ++m_programEnds; });
+    }
+    void TearDown() override {
+        sys::UnregisterStreamDriver("PWR");
+        sys::RegisterKernelServices(nullptr);
+        ::unsetenv("HANDHELD_ROOT");
+        std::error_code ec;
+        std::filesystem::remove_all(m_root, ec);
+    }
+
+    static std::unique_ptr<sys::StreamDevice> OpenPower() {
+        return sys::OpenStreamDevice(u"PWR1:", 0xC0000000u, 3, sys::OPEN_ALWAYS, 0);
+    }
+    static bool Write(uint32_t value) {
+        auto device = OpenPower();
+        return device && device->ioControl(IOCTL_POWER_WRITE_RECOVER_FLAG,
+                                           std::as_bytes(std::span(&value, 1)), {}, nullptr);
+    }
+    static uint32_t Read() {
+        auto device = OpenPower();
+        uint32_t value = 0xDEAD;
+        uint32_t returned = 0;
+        EXPECT_TRUE(device &&
+                    device->ioControl(IOCTL_POWER_READ_RECOVER_FLAG, {},
+                                      std::as_writable_bytes(std::span(&value, 1)), &returned));
+        EXPECT_EQ(returned, 4u);
+        return value;
+    }
+    static bool Restart() { return sys::KernelIoControl(IOCTL_HAL_REBOOT, {}, {}, nullptr); }
+
+    std::filesystem::path m_root;
+    int m_programEnds = 0;
+};
+
+TEST_F(PowerTest, FlagReadsZeroUntilStored) {
+    EXPECT_EQ(Read(), 0u);
+}
+
+TEST_F(PowerTest, RestartTurnsOnlyARequestIntoPending) {
+    struct Case {
+        uint32_t stored;
+        uint32_t afterRestart;
+    };
+    for (Case c : {Case{100, 101}, Case{101, 101}, Case{0, 0}, Case{99, 99}, Case{7, 7}}) {
+        ASSERT_TRUE(Write(c.stored));
+        EXPECT_TRUE(Restart());
+        EXPECT_EQ(Read(), c.afterRestart) << "stored " << c.stored;
+    }
+    EXPECT_EQ(m_programEnds, 5);
+}
+
+TEST_F(PowerTest, RestartStartsTheTickCountAgain) {
+    sys::TestClock clock;
+    clock.advance(sys::Millis(5000));
+    EXPECT_EQ(sys::GetTickCount(), 5000u);
+    ASSERT_TRUE(Restart());
+    EXPECT_EQ(sys::GetTickCount(), 0u);
+    clock.advance(sys::Millis(20));
+    EXPECT_EQ(sys::GetTickCount(), 20u);
+}
+
+TEST_F(PowerTest, FlagIsKeptInTheDeviceStateFolder) {
+    ASSERT_TRUE(Write(100));
+    std::ifstream in(sys::DeviceStateDir() / "recover_flag");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "100");
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(sys::DeviceStateDir())) {
+        EXPECT_EQ(entry.path().filename().string().rfind(".recover_flag", 0), std::string::npos)
+            << "no temporary file is left behind";
+        ++entries;
+    }
+    EXPECT_GE(entries, 1);
+}
+
+TEST_F(PowerTest, BadRequestsFailWithTheirErrors) {
+    auto device = OpenPower();
+    ASSERT_TRUE(device);
+    uint16_t small = 1;
+    uint32_t value = 1;
+    struct Case {
+        uint32_t code;
+        std::span<const std::byte> in;
+        std::span<std::byte> out;
+        uint32_t error;
+    } cases[] = {
+        {IOCTL_POWER_WRITE_RECOVER_FLAG,
+         std::as_bytes(std::span(&small, 1)),
+         {},
+         sys::ERROR_INVALID_PARAMETER},
+        {IOCTL_POWER_READ_RECOVER_FLAG,
+         {},
+         std::as_writable_bytes(std::span(&small, 1)),
+         sys::ERROR_INSUFFICIENT_BUFFER},
+        {IOCTL_POWER_PREPARE_RESTART, {}, {}, sys::ERROR_INVALID_PARAMETER},
+        {4, {}, {}, sys::ERROR_NOT_SUPPORTED},
+        {0x1234, std::as_bytes(std::span(&value, 1)), {}, sys::ERROR_NOT_SUPPORTED},
+    };
+    for (const Case& c : cases) {
+        sys::SetLastError(0);
+        EXPECT_FALSE(device->ioControl(c.code, c.in, c.out, nullptr)) << c.code;
+        EXPECT_EQ(sys::GetLastError(), c.error) << c.code;
+    }
+    EXPECT_TRUE(device->ioControl(IOCTL_POWER_PREPARE_RESTART, std::as_bytes(std::span(&value, 1)),
+                                  {}, nullptr));
+    EXPECT_FALSE(sys::OpenStreamDevice(u"PWR2:", 0xC0000000u, 3, sys::OPEN_ALWAYS, 0));
+    EXPECT_FALSE(sys::KernelIoControl(0x01010054, {}, {}, nullptr));
+    EXPECT_EQ(sys::GetLastError(), sys::ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(m_programEnds, 0);
+}
+
+TEST_F(PowerTest, DamagedFlagFileFailsTheRead) {
+    ASSERT_TRUE(Write(5));
+    std::ofstream(sys::DeviceStateDir() / "recover_flag") << "garbage";
+    auto device = OpenPower();
+    uint32_t value = 0;
+    EXPECT_FALSE(device->ioControl(IOCTL_POWER_READ_RECOVER_FLAG, {},
+                                   std::as_writable_bytes(std::span(&value, 1)), nullptr));
+    EXPECT_EQ(sys::GetLastError(), sys::ERROR_INVALID_DATA);
+    EXPECT_TRUE(Write(0)) << "a new value replaces the damaged one";
+    EXPECT_EQ(Read(), 0u);
+}
+
+// The restart ends the program that asked for it; a child process stands for
+// that program, with the default program end.
+TEST_F(PowerTest, RestartEndsTheCallingProgramAfterFlushingItsOutput) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        RegisterSimulatedPower();
+        if (!Write(100)) {
+            ::_exit(3);
+        }
+        std::printf("before restart\n");
+        Restart();
+        std::printf("after restart\n");
+        ::_exit(4);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(output, "before restart\n");
+    EXPECT_EQ(Read(), 101u) << "the flag survives the restart of another program";
+}
+
+} // namespace
+} // namespace hh::sim
