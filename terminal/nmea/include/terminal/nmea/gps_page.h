@@ -54,7 +54,7 @@ struct PillarDraw {
     PillarPaint paint = PillarPaint::Untouched;
     std::u16string_view prn; ///< the PRN label under the pillar
     std::u16string_view snr; ///< the SNR text drawn at the pillar's top
-    int32_t barTop = 0;      ///< first row of the bar, for the height walked with
+    int32_t barTop = 0;      ///< the bar fills rows barTop to the pillar's bottom
 };
 
 /// Everything the page sets for one chunk. Labels not set keep what ClearLabels

@@ -102,7 +102,7 @@ void ParseChunk(NmeaContext& ctx, std::u16string_view chunk);
 // "*"; a missing "*" ends the last field at the end of the text. Fields beyond
 // the end of a short sentence stay as they are (empty after ClearNmea).
 
-/// $GPGGA,123519.00,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,*47
+/// $GPGGA,123519.00,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,*69
 /// Stores time and latitude; with a latitude also fields 3 to 10.
 void ParseGGA(NmeaContext& ctx, std::u16string_view sentence);
 
@@ -114,7 +114,7 @@ void ParseGSA(NmeaContext& ctx, std::u16string_view sentence);
 /// Fills record m_nGsvIndex and adds 1 to it; ignored once all records are full.
 void ParseGSV(NmeaContext& ctx, std::u16string_view sentence);
 
-/// $GPRMC,081836.00,A,3751.6500,S,14507.3600,E,000.0,360.0,130998,011.3,E,A*62
+/// $GPRMC,081836.00,A,3751.6500,S,14507.3600,E,000.0,360.0,130998,011.3,E,A*21
 /// Stores time and status; with a latitude also fields 3 to 12.
 void ParseRMC(NmeaContext& ctx, std::u16string_view sentence);
 
