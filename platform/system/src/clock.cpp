@@ -375,9 +375,11 @@ void Sleep(uint32_t ms) {
     const detail::Deadline deadline = detail::Deadline::After(ms);
     detail::WaitScope scope(deadline);
     const detail::WatchedWord local = detail::LocalWakeWord();
-    while (!scope.terminated()) {
+    for (;;) {
+        // Snapshot first: a terminate request or an advance made after it
+        // changes the word, so the sleep below returns at once.
         const uint32_t snapshot = local.word->load();
-        if (deadline.expired()) {
+        if (scope.terminated() || deadline.expired()) {
             return;
         }
         detail::SleepOnWords({&local, 1}, {&snapshot, 1}, deadline, std::nullopt);

@@ -83,4 +83,20 @@ private:
     bool counted_;
 };
 
+/// What WaitForMultipleObjects needs of an event, a mutex or a thread.
+class WaitObject {
+public:
+    enum class Result { NotReady, Acquired, Abandoned, Failed };
+
+    virtual ~WaitObject() = default;
+    /// Takes the object when it is ready, without blocking: resets an
+    /// automatic-reset event, owns a mutex.
+    virtual Result tryAcquire() = 0;
+    /// The word that changes (and is woken) when the object may have become ready.
+    virtual WatchedWord changeWord() const = 0;
+    /// True when readiness can arrive without a wake (a mutex whose owner
+    /// died), so that waiters also look again now and then.
+    virtual bool needsPolling() const { return false; }
+};
+
 } // namespace hh::sys::detail

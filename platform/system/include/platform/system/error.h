@@ -36,6 +36,7 @@ inline constexpr uint32_t ERROR_BUSY = 170;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
+inline constexpr uint32_t ERROR_NOT_OWNER = 288;
 inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;
 inline constexpr uint32_t ERROR_IO_PENDING = 997;
 inline constexpr uint32_t ERROR_BADDB = 1009;

@@ -1,0 +1,137 @@
+#include "platform/system/thread.h"
+
+#include "platform/system/error.h"
+#include "sync_internal.h"
+
+#include <system_error>
+#include <thread>
+
+namespace hh::sys {
+
+namespace detail {
+
+class ThreadObject : public WaitObject {
+public:
+    ThreadObject() : record(std::make_shared<ThreadRecord>()) {
+        static std::atomic<uint32_t> next{1};
+        const uint32_t n = next.fetch_add(1);
+        id = 0x1000 + n * 4;
+        handle = 0x80000000u + n * 4;
+    }
+
+    Result tryAcquire() override { return ended.load() ? Result::Acquired : Result::NotReady; }
+    WatchedWord changeWord() const override { return LocalWakeWord(); }
+
+    // Records the end once: whichever of a normal return and a terminate
+    // request comes first sets the exit code.
+    bool end(uint32_t code) {
+        bool expected = false;
+        if (!ended.compare_exchange_strong(expected, true)) {
+            return false;
+        }
+        exitCode.store(code);
+        BumpLocalWake();
+        return true;
+    }
+
+    void run(const std::function<uint32_t()>& body) {
+        AdoptThreadRecord(record);
+        uint32_t code = 0;
+        try {
+            code = body();
+        } catch (const ThreadTerminated&) {
+            code = exitCode.load();
+        }
+        end(code);
+        running.store(false);
+        BumpLocalWake();
+    }
+
+    std::shared_ptr<ThreadRecord> record;
+    std::atomic<bool> ended{false};
+    std::atomic<bool> running{true};
+    std::atomic<uint32_t> exitCode{STILL_ACTIVE};
+    uint32_t id = 0;
+    uint32_t handle = 0;
+};
+
+} // namespace detail
+
+namespace {
+
+detail::ThreadObject* Object(const std::shared_ptr<detail::WaitObject>& object) {
+    return static_cast<detail::ThreadObject*>(object.get());
+}
+
+} // namespace
+
+Thread Thread::Start(std::function<uint32_t()> body) {
+    Thread thread;
+    auto object = std::make_shared<detail::ThreadObject>();
+    try {
+        // The thread keeps its own reference, so closing every handle detaches it.
+        std::thread([object, body = std::move(body)] { object->run(body); }).detach();
+    } catch (const std::system_error&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return thread;
+    }
+    thread.object_ = std::move(object);
+    return thread;
+}
+
+Thread Thread::Start(Routine routine, void* argument) {
+    return Start([routine, argument] { return routine(argument); });
+}
+
+uint32_t Thread::id() const {
+    return object_ ? Object(object_)->id : 0;
+}
+
+uint32_t Thread::handleValue() const {
+    return object_ ? Object(object_)->handle : 0;
+}
+
+uint32_t Thread::exitCode() const {
+    return object_ ? Object(object_)->exitCode.load() : STILL_ACTIVE;
+}
+
+bool Thread::terminate(uint32_t exitCode) {
+    if (!object_) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    auto* object = Object(object_);
+    if (!object->end(exitCode)) {
+        return true; // it has ended already
+    }
+    if (object->record == detail::CurrentThreadRecord()) {
+        object->record->unwinding.store(true);
+        throw ThreadTerminated{};
+    }
+    object->record->terminateRequested.store(true);
+    detail::BumpLocalWake();
+    if (object->record->inWait.load()) {
+        // Blocked in a platform call: it unwinds now; let it finish first.
+        const detail::Deadline limit{detail::Deadline::Kind::Real, detail::MonotonicMs() + 1000};
+        const detail::WatchedWord local = detail::LocalWakeWord();
+        while (object->running.load() && !limit.expired()) {
+            const uint32_t snapshot = local.word->load();
+            if (!object->running.load()) {
+                break;
+            }
+            detail::SleepOnWords({&local, 1}, {&snapshot, 1}, limit, std::nullopt);
+        }
+    }
+    return true;
+}
+
+bool GetExitCodeThread(const Thread& thread, uint32_t* exitCode) {
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    *exitCode = thread.exitCode();
+    return true;
+}
+
+} // namespace hh::sys
