@@ -39,9 +39,13 @@ function(hh_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     hh_target_options(${name})
+    set(properties TIMEOUT 120)
+    if(ARG_LABELS)
+        list(APPEND properties LABELS "${ARG_LABELS}")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120)
+        PROPERTIES ${properties})
 endfunction()
 
 # hh_benchmark(name SOURCES ... [LIBS ...])
