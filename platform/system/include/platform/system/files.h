@@ -1,0 +1,146 @@
+#pragma once
+// Files and folders of the device, reached by CE paths (see ce_path.h).
+//
+// - Attributes: read-only, hidden, system, archive and temporary are kept in
+//   the extended attribute "user.handheld.attributes" (hexadecimal text), so
+//   they survive across processes. On a file system without user extended
+//   attributes read-only is kept as the missing owner write permission and the
+//   other bits are not kept (they read back clear).
+// - Read-only is enforced here, not by the host's permission bits (which do
+//   not stop root): writing, truncating, deleting or copying over a read-only
+//   file fails with ERROR_ACCESS_DENIED. Folders are not protected by it.
+// - The volume roots \ResidentFlash and \SDMMC report exactly 0x110 (folder and
+//   temporary: the device's mark of a mounted volume) and cannot be removed.
+// - Searches never report "." and "..", as on the device: an empty folder
+//   yields nothing. Entries come in the order the host file system lists them.
+// - Share modes are accepted and not enforced; the host has no mandatory
+//   sharing.
+// Every failure returns false (or an invalid handle) and sets the last error.
+
+#include <platform/system/stream_device.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace hh::sys {
+
+inline constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
+inline constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x4;
+inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr uint32_t FILE_ATTRIBUTE_TEMPORARY = 0x100;
+/// What the root folder of a mounted volume reports, exactly.
+inline constexpr uint32_t FILE_ATTRIBUTE_MOUNT_POINT =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
+inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+/// Lets CreateFile open a folder (for reading only), as on the device.
+inline constexpr uint32_t FILE_FLAG_BACKUP_SEMANTICS = 0x02000000u;
+
+inline constexpr uint32_t FILE_BEGIN = 0;
+inline constexpr uint32_t FILE_CURRENT = 1;
+inline constexpr uint32_t FILE_END = 2;
+
+/// An open file (or, with FILE_FLAG_BACKUP_SEMANTICS, folder); closed when it
+/// goes out of scope.
+class File {
+public:
+    File() = default;
+    File(int fd, uint32_t access) : fd_(fd), access_(access) {}
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    explicit operator bool() const { return IsOpen(); }
+
+    /// Reads until the buffer is full or the file ends; bytesRead 0 at the end.
+    bool Read(std::span<std::byte> buffer, uint32_t& bytesRead);
+    /// Writes all of data; on a full disk bytesWritten tells how much went in.
+    bool Write(std::span<const std::byte> data, uint32_t& bytesWritten);
+    /// SetFilePointer: FILE_BEGIN, FILE_CURRENT or FILE_END.
+    bool Seek(int64_t distance, uint32_t moveMethod, uint64_t* newPosition = nullptr);
+    bool SeekToEnd() { return Seek(0, FILE_END); }
+    std::optional<uint64_t> Size() const;
+    /// FlushFileBuffers: the data reaches the disk.
+    bool Flush();
+    void Close();
+    int NativeHandle() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    uint32_t access_ = 0;
+};
+
+/// CreateFile with the device's dispositions (CREATE_NEW, CREATE_ALWAYS,
+/// OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING) and GENERIC_READ/WRITE.
+/// Success on an existing file with CREATE_ALWAYS or OPEN_ALWAYS leaves
+/// ERROR_ALREADY_EXISTS as the last error, otherwise 0; CREATE_NEW on an
+/// existing file fails with ERROR_FILE_EXISTS.
+File CreateFile(std::u16string_view path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                uint32_t flags = 0);
+
+/// One entry of a directory search.
+struct FindData {
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    std::u16string fileName;
+};
+
+/// An open directory search; closed when it goes out of scope (FindClose).
+class FindHandle {
+public:
+    FindHandle();
+    FindHandle(FindHandle&& other) noexcept;
+    FindHandle& operator=(FindHandle&& other) noexcept;
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle();
+
+    bool IsValid() const;
+    explicit operator bool() const { return IsValid(); }
+    /// FindNextFile: false with ERROR_NO_MORE_FILES after the last entry.
+    bool Next(FindData& data);
+    void Close();
+
+    struct State;
+
+private:
+    friend FindHandle FindFirstFile(std::u16string_view, FindData&);
+    State* state_ = nullptr;
+};
+
+/// FindFirstFile: a folder path and a last component with "*" and "?"
+/// ("\SDMMC\*", "\SDMMC\Maps\*.map"). Invalid with ERROR_PATH_NOT_FOUND for a
+/// missing folder and ERROR_FILE_NOT_FOUND when nothing matches.
+FindHandle FindFirstFile(std::u16string_view pattern, FindData& data);
+
+/// INVALID_FILE_ATTRIBUTES (last error set) when the path cannot be read.
+uint32_t GetFileAttributes(std::u16string_view path);
+/// Stores read-only, hidden, system, archive and temporary; FILE_ATTRIBUTE_NORMAL
+/// alone clears them. The root and the volume roots refuse (ERROR_ACCESS_DENIED).
+bool SetFileAttributes(std::u16string_view path, uint32_t attributes);
+
+/// ERROR_ALREADY_EXISTS when the folder (or a file of that name) exists.
+bool CreateDirectory(std::u16string_view path);
+/// ERROR_DIR_NOT_EMPTY when the folder holds anything.
+bool RemoveDirectory(std::u16string_view path);
+/// Deletes a file (a symbolic link itself, not what it points to).
+bool DeleteFile(std::u16string_view path);
+/// CopyFile: the data, the attributes and the modification time. The copy is
+/// written to a temporary file first and then put in place, so that a failed
+/// copy (ERROR_DISK_FULL and the like) leaves an old target as it was and
+/// nothing half-written. With failIfExists an existing target gives
+/// ERROR_FILE_EXISTS; a read-only target gives ERROR_ACCESS_DENIED. A target
+/// that is a symbolic link (inside the root) is replaced by the copy.
+bool CopyFile(std::u16string_view existing, std::u16string_view target, bool failIfExists);
+
+} // namespace hh::sys
