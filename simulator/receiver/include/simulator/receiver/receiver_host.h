@@ -1,0 +1,127 @@
+#pragma once
+// The simulated receivers behind the serial ports. A host owns a
+// pseudo-terminal: the port opens its device end, the host thread holds the
+// other end, writes one burst of sentences a second to it and hands every byte
+// the terminal sends to the source. Closing the port's end stops the host.
+//
+// Sources: "gps" is the simulated GPS receiver, "replay:FILE" plays a recorded
+// NMEA log back at one burst a second, looping at its end.
+
+#include "simulator/gps/gps_receiver.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace hh::sim {
+
+/// What a simulated receiver sends and hears.
+class BurstSource {
+public:
+    virtual ~BurstSource() = default;
+    /// The bytes of the next second.
+    virtual std::string nextBurst() = 0;
+    /// Bytes the terminal sent to the receiver.
+    virtual void receive(std::string_view bytes) = 0;
+};
+
+/// The simulated GPS receiver on the line.
+class GpsSource final : public BurstSource {
+public:
+    explicit GpsSource(const GpsReceiverOptions& options = {}) : receiver_(options) {}
+    std::string nextBurst() override { return receiver_.nextBurst(); }
+    void receive(std::string_view bytes) override { receiver_.receive(bytes); }
+    /// The model; read it only while the host is not running.
+    const GpsReceiver& receiver() const { return receiver_; }
+
+private:
+    GpsReceiver receiver_;
+};
+
+/// Splits a recorded log into one-second bursts: lines beginning with '#' and
+/// empty lines are dropped, every line ends in CR LF as a receiver sends it,
+/// and a burst ends after an RMC sentence of any talker ("$GPRMC", "$GNRMC")
+/// or before a GGA sentence that starts a new cycle. A burst never holds more
+/// than 64 lines, so that a log of neither sentence still plays at a pace.
+std::vector<std::string> SplitIntoBursts(std::string_view log);
+
+/// A recorded log played back in a loop. It does not listen.
+class ReplaySource final : public BurstSource {
+public:
+    explicit ReplaySource(std::vector<std::string> bursts);
+    /// Reads a log file; null with the last error set when it cannot be read
+    /// (ERROR_FILE_NOT_FOUND) or holds no sentence (ERROR_INVALID_DATA).
+    static std::unique_ptr<ReplaySource> Load(const std::string& path);
+
+    std::string nextBurst() override;
+    void receive(std::string_view) override {}
+    std::size_t burstCount() const { return bursts_.size(); }
+
+private:
+    std::vector<std::string> bursts_;
+    std::size_t next_ = 0;
+};
+
+/// How the host paces its bursts: once per period in real time, or only when
+/// emitNow() is called (tests).
+enum class Pacing { RealTime, Manual };
+
+class PtyReceiverHost {
+public:
+    /// Opens a pseudo-terminal in raw mode and starts the host thread; the first
+    /// burst goes out at once under RealTime pacing. Null with the last error
+    /// set when no pseudo-terminal can be had.
+    static std::unique_ptr<PtyReceiverHost>
+    Start(std::unique_ptr<BurstSource> source, Pacing pacing,
+          std::chrono::milliseconds period = std::chrono::milliseconds(1000));
+    /// Stops the host thread and closes both ends still held.
+    ~PtyReceiverHost();
+    PtyReceiverHost(const PtyReceiverHost&) = delete;
+    PtyReceiverHost& operator=(const PtyReceiverHost&) = delete;
+
+    /// Hands the device end over to its user (a serial port), once; -1 after.
+    int takeDeviceFd();
+    /// The device end's path, "/dev/pts/N".
+    const std::string& devicePath() const { return path_; }
+    /// Writes the next burst now; false once the device end has been closed.
+    bool emitNow();
+    /// Bytes heard from the terminal so far.
+    uint64_t bytesHeard() const { return heard_; }
+    /// Bursts written so far.
+    uint64_t burstsSent() const { return sent_; }
+    /// True once the host thread has ended (device end closed, or stopped).
+    bool stopped() const { return stopped_; }
+    /// Stops the host thread and waits for it.
+    void stop();
+
+private:
+    PtyReceiverHost() = default;
+    void run();
+    bool emit();
+    bool writeAll(const std::string& bytes);
+
+    std::unique_ptr<BurstSource> source_;
+    Pacing pacing_ = Pacing::RealTime;
+    std::chrono::milliseconds period_{1000};
+    int master_ = -1;
+    int device_ = -1;
+    int stopFd_ = -1;
+    std::string path_;
+    std::mutex mutex_; // the source and writes to the line
+    std::thread thread_;
+    std::atomic<uint64_t> heard_{0};
+    std::atomic<uint64_t> sent_{0};
+    std::atomic<bool> stopped_{false};
+};
+
+/// Registers the "gps" and "replay" serial targets (call at program start,
+/// after or before hh::sys::RegisterSerialDriver).
+void RegisterSimulatedPorts();
+
+} // namespace hh::sim
