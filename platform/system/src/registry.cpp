@@ -1,0 +1,874 @@
+#include "platform/system/registry.h"
+
+#include "platform/system/device_root.h"
+#include "platform/system/error.h"
+#include "platform/system/trace.h"
+
+#include <locale.h>
+#include <sqlite3.h>
+#include <wctype.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+namespace hh::sys {
+
+// An open key: which tree, the folded path for lookups, the spelling for
+// listings, the access it was opened with and the database it belongs to.
+struct RegistryKey {
+    int root = 0;
+    std::u16string path;
+    std::u16string display;
+    REGSAM access = 0;
+    std::string database;
+};
+
+namespace {
+
+constexpr int kCurrentUser = 1;
+constexpr int kLocalMachine = 2;
+constexpr int kSchemaVersion = 1;
+constexpr int kDefaultLockTimeoutMs = 10000;
+constexpr size_t kMaxConnectionsPerThread = 4;
+constexpr size_t kMaxKeyNameLength = 255;
+
+std::string DatabasePath() {
+    return (DeviceStateDir() / "registry.db").string();
+}
+
+int LockTimeoutMs() {
+    if (const char* env = std::getenv("HANDHELD_REGISTRY_TIMEOUT_MS"); env && *env) {
+        char* end = nullptr;
+        long value = std::strtol(env, &end, 10);
+        if (end && *end == '\0' && value >= 0 && value <= 3600000) {
+            return static_cast<int>(value);
+        }
+    }
+    return kDefaultLockTimeoutMs;
+}
+
+long ErrorFromSqlite(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ERROR_TIMEOUT;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT:
+        return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_FULL:
+        return ERROR_DISK_FULL;
+    case SQLITE_CANTOPEN:
+        return ERROR_CANTOPEN;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_NOMEM:
+        return ERROR_OUTOFMEMORY;
+    case SQLITE_IOERR:
+        return ERROR_CANTWRITE;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// Case folding of key and value names: upper case, as the device compares them.
+locale_t FoldLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return locale;
+}
+
+std::u16string Fold(std::u16string_view text) {
+    std::u16string out(text);
+    locale_t locale = FoldLocale();
+    for (char16_t& c : out) {
+        if (c < 0x80) {
+            if (c >= u'a' && c <= u'z') {
+                c = static_cast<char16_t>(c - u'a' + u'A');
+            }
+        } else if (locale && (c < 0xD800 || c > 0xDFFF)) {
+            wint_t upper = towupper_l(c, locale);
+            if (upper <= 0xFFFF) {
+                c = static_cast<char16_t>(upper);
+            }
+        }
+    }
+    return out;
+}
+
+// One SQLite connection of one thread to one registry database, with its
+// prepared statements.
+class Connection {
+public:
+    ~Connection() {
+        for (auto& [sql, statement] : m_statements) {
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close_v2(m_db);
+    }
+
+    static long Open(const std::string& path, std::unique_ptr<Connection>& result);
+
+    const std::string& path() const { return m_path; }
+    bool broken() const { return m_broken; }
+    bool inTransaction = false;
+
+    // Reports a failure once on the debug output and turns it into the
+    // device's error number. A database found corrupt is never written again
+    // through this connection.
+    long fail(int rc) {
+        long error = ErrorFromSqlite(rc);
+        if (error == ERROR_REGISTRY_CORRUPT) {
+            DebugPrintf("registry: %s is corrupt or not a registry database; it is left as it "
+                        "is\n",
+                        m_path.c_str());
+            m_broken = true;
+        } else if (error == ERROR_TIMEOUT) {
+            DebugPrintf("registry: %s is locked by another process for more than %d ms\n",
+                        m_path.c_str(), m_timeoutMs);
+        } else {
+            DebugPrintf("registry: %s: %s\n", m_path.c_str(), sqlite3_errstr(rc));
+        }
+        if (inTransaction && sqlite3_get_autocommit(m_db)) {
+            inTransaction = false;
+        }
+        return error;
+    }
+
+    long exec(const char* sql) {
+        int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? ERROR_SUCCESS : fail(rc);
+    }
+
+    sqlite3_stmt* prepare(const char* sql, long& error) {
+        for (auto& [text, statement] : m_statements) {
+            if (text == sql || std::strcmp(text, sql) == 0) {
+                return statement;
+            }
+        }
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+        if (rc != SQLITE_OK) {
+            error = fail(rc);
+            return nullptr;
+        }
+        m_statements.emplace_back(sql, statement);
+        return statement;
+    }
+
+    sqlite3* db() const { return m_db; }
+
+private:
+    long initialise();
+    long checkLayout(bool& empty);
+    long pragmaInt(const char* sql, int& value);
+
+    sqlite3* m_db = nullptr;
+    std::string m_path;
+    int m_timeoutMs = kDefaultLockTimeoutMs;
+    bool m_broken = false;
+    std::vector<std::pair<const char*, sqlite3_stmt*>> m_statements;
+};
+
+// A prepared statement in use; reset for its next use when it goes out of scope.
+class Statement {
+public:
+    Statement(Connection& connection, const char* sql)
+        : m_connection(connection), m_statement(connection.prepare(sql, m_error)) {}
+    ~Statement() {
+        if (m_statement) {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    long error() const { return m_error; }
+
+    Statement& bind(int index, int64_t value) {
+        if (m_statement) {
+            sqlite3_bind_int64(m_statement, index, value);
+        }
+        return *this;
+    }
+    Statement& bind(int index, const std::u16string& text) {
+        if (m_statement) {
+            sqlite3_bind_text16(m_statement, index, text.data(),
+                                static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+        }
+        return *this;
+    }
+    Statement& bindBlob(int index, const uint8_t* data, uint32_t size) {
+        if (m_statement) {
+            static const uint8_t empty = 0;
+            sqlite3_bind_blob(m_statement, index, data ? data : &empty, static_cast<int>(size),
+                              SQLITE_TRANSIENT);
+        }
+        return *this;
+    }
+
+    // Steps once: true with a row, false when done or on failure (see error()).
+    bool step() {
+        if (!m_statement) {
+            return false;
+        }
+        int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc != SQLITE_DONE) {
+            m_error = m_connection.fail(rc);
+        }
+        return false;
+    }
+
+    // Runs a statement that returns no rows.
+    long run() {
+        while (step()) {
+        }
+        return m_error;
+    }
+
+    int64_t integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+    std::u16string text(int column) const {
+        auto data = static_cast<const char16_t*>(sqlite3_column_text16(m_statement, column));
+        int bytes = sqlite3_column_bytes16(m_statement, column);
+        return data ? std::u16string(data, static_cast<size_t>(bytes) / sizeof(char16_t))
+                    : std::u16string();
+    }
+    std::vector<uint8_t> blob(int column) const {
+        auto data = static_cast<const uint8_t*>(sqlite3_column_blob(m_statement, column));
+        int bytes = sqlite3_column_bytes(m_statement, column);
+        return data ? std::vector<uint8_t>(data, data + bytes) : std::vector<uint8_t>();
+    }
+
+private:
+    Connection& m_connection;
+    long m_error = ERROR_SUCCESS;
+    sqlite3_stmt* m_statement;
+};
+
+long Connection::pragmaInt(const char* sql, int& value) {
+    Statement statement(*this, sql);
+    if (!statement.step()) {
+        return statement.error() ? statement.error() : ERROR_REGISTRY_CORRUPT;
+    }
+    value = static_cast<int>(statement.integer(0));
+    return ERROR_SUCCESS;
+}
+
+long Connection::Open(const std::string& path, std::unique_ptr<Connection>& result) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        DebugPrintf("registry: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
+        return ErrorFromErrno(ec.value());
+    }
+    auto connection = std::make_unique<Connection>();
+    connection->m_path = path;
+    connection->m_timeoutMs = LockTimeoutMs();
+    int rc =
+        sqlite3_open_v2(path.c_str(), &connection->m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        return connection->fail(rc);
+    }
+    sqlite3_extended_result_codes(connection->m_db, 1);
+    sqlite3_busy_timeout(connection->m_db, connection->m_timeoutMs);
+    if (long error = connection->initialise()) {
+        return error;
+    }
+    result = std::move(connection);
+    return ERROR_SUCCESS;
+}
+
+// Checks that the file is a registry (or still empty) before anything is
+// written to it, so that a database of something else is never changed.
+long Connection::checkLayout(bool& empty) {
+    int version = 0;
+    int tables = 0;
+    if (long error = pragmaInt("PRAGMA user_version", version)) {
+        return error;
+    }
+    if (version == kSchemaVersion) {
+        empty = false;
+        return ERROR_SUCCESS;
+    }
+    if (version != 0) {
+        DebugPrintf("registry: %s has layout %d, which this build does not know; it is left as "
+                    "it is\n",
+                    m_path.c_str(), version);
+        m_broken = true;
+        return ERROR_BADDB;
+    }
+    if (long error = pragmaInt("SELECT count(*) FROM sqlite_master", tables)) {
+        return error;
+    }
+    if (tables != 0) {
+        DebugPrintf("registry: %s is a database of something else; it is left as it is\n",
+                    m_path.c_str());
+        m_broken = true;
+        return ERROR_BADDB;
+    }
+    empty = true;
+    return ERROR_SUCCESS;
+}
+
+long Connection::initialise() {
+    bool empty = false;
+    if (long error = checkLayout(empty)) {
+        return error;
+    }
+    // Switching a new database to the log needs a moment alone with the file;
+    // several processes that meet here take turns.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    while (true) {
+        int rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            break;
+        }
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+            return fail(rc);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (long error = exec("PRAGMA synchronous=FULL")) {
+        return error;
+    }
+    if (!empty) {
+        return ERROR_SUCCESS;
+    }
+    if (long error = exec("BEGIN IMMEDIATE")) {
+        return error;
+    }
+    // Another process may have laid the tables out in the meantime.
+    long error = checkLayout(empty);
+    if (!error && empty) {
+        error = exec("CREATE TABLE keys(root INTEGER NOT NULL, path TEXT NOT NULL,"
+                     " display TEXT NOT NULL, PRIMARY KEY(root, path)) WITHOUT ROWID;"
+                     "CREATE TABLE vals(root INTEGER NOT NULL, path TEXT NOT NULL,"
+                     " name TEXT NOT NULL, display TEXT NOT NULL, type INTEGER NOT NULL,"
+                     " data BLOB NOT NULL, PRIMARY KEY(root, path, name)) WITHOUT ROWID;"
+                     "PRAGMA user_version=1;");
+    }
+    if (error) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return error;
+    }
+    return exec("COMMIT");
+}
+
+// The calling thread's connections, the most recent last. A connection inside
+// a transaction is never dropped.
+thread_local std::vector<std::unique_ptr<Connection>> t_connections;
+
+long GetConnection(const std::string& path, Connection*& result) {
+    for (auto it = t_connections.begin(); it != t_connections.end(); ++it) {
+        if ((*it)->path() != path) {
+            continue;
+        }
+        if ((*it)->broken() && !(*it)->inTransaction) {
+            t_connections.erase(it);
+            break;
+        }
+        result = it->get();
+        return ERROR_SUCCESS;
+    }
+    std::unique_ptr<Connection> connection;
+    if (long error = Connection::Open(path, connection)) {
+        return error;
+    }
+    if (t_connections.size() >= kMaxConnectionsPerThread) {
+        for (auto it = t_connections.begin(); it != t_connections.end(); ++it) {
+            if (!(*it)->inTransaction) {
+                t_connections.erase(it);
+                break;
+            }
+        }
+    }
+    t_connections.push_back(std::move(connection));
+    result = t_connections.back().get();
+    return ERROR_SUCCESS;
+}
+
+// A change that needs several statements runs as one transaction of its own,
+// unless the thread's RegistryTransaction already holds one.
+class WriteScope {
+public:
+    explicit WriteScope(Connection& connection) : m_connection(connection) {
+        if (!connection.inTransaction) {
+            m_error = connection.exec("BEGIN IMMEDIATE");
+            m_owner = m_error == ERROR_SUCCESS;
+        }
+    }
+    ~WriteScope() {
+        if (m_owner) {
+            sqlite3_exec(m_connection.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+    long error() const { return m_error; }
+    long commit() {
+        if (!m_owner) {
+            return ERROR_SUCCESS;
+        }
+        m_owner = false;
+        long error = m_connection.exec("COMMIT");
+        if (error) {
+            sqlite3_exec(m_connection.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        return error;
+    }
+
+private:
+    Connection& m_connection;
+    long m_error = ERROR_SUCCESS;
+    bool m_owner = false;
+};
+
+std::mutex g_handlesMutex;
+std::unordered_set<const RegistryKey*> g_handles;
+
+// Copies what a handle stands for; false for a closed or unknown handle.
+bool Resolve(HKEY key, RegistryKey& result) {
+    if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
+        result.root = key == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine;
+        result.path.clear();
+        result.display.clear();
+        result.access = KEY_ALL_ACCESS;
+        result.database = DatabasePath();
+        return true;
+    }
+    std::lock_guard lock(g_handlesMutex);
+    if (!g_handles.contains(key)) {
+        return false;
+    }
+    result = *key;
+    return true;
+}
+
+HKEY NewHandle(RegistryKey key) {
+    auto* handle = new RegistryKey(std::move(key));
+    std::lock_guard lock(g_handlesMutex);
+    g_handles.insert(handle);
+    return handle;
+}
+
+// Checks a subkey path ("init\App"): no leading separator, no empty or overlong
+// component; a trailing separator is dropped.
+long SubKeyPath(const char16_t* subKey, std::u16string& result) {
+    result.clear();
+    if (!subKey) {
+        return ERROR_SUCCESS;
+    }
+    std::u16string_view view(subKey);
+    if (view.starts_with(u'\\')) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    while (!view.empty() && view.back() == u'\\') {
+        view.remove_suffix(1);
+    }
+    size_t start = 0;
+    while (start < view.size()) {
+        size_t end = view.find(u'\\', start);
+        if (end == std::u16string_view::npos) {
+            end = view.size();
+        }
+        if (end == start || end - start > kMaxKeyNameLength) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        start = end + 1;
+    }
+    result = view;
+    return ERROR_SUCCESS;
+}
+
+std::u16string Join(const std::u16string& parent, const std::u16string& child) {
+    if (parent.empty()) {
+        return child;
+    }
+    if (child.empty()) {
+        return parent;
+    }
+    return parent + u'\\' + child;
+}
+
+long KeyExists(Connection& connection, int root, const std::u16string& path, bool& exists) {
+    if (path.empty()) {
+        exists = true;
+        return ERROR_SUCCESS;
+    }
+    Statement statement(connection, "SELECT 1 FROM keys WHERE root = ?1 AND path = ?2");
+    statement.bind(1, root).bind(2, path);
+    exists = statement.step();
+    return statement.error();
+}
+
+// A missing value of a key that is gone is reported as the key's loss.
+long MissingValueError(Connection& connection, const RegistryKey& key) {
+    bool exists = false;
+    if (long error = KeyExists(connection, key.root, key.path, exists)) {
+        return error;
+    }
+    return exists ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+}
+
+long OpenOrCreate(HKEY parent, const char16_t* subKey, REGSAM access, bool create, HKEY* result,
+                  uint32_t* disposition) {
+    if (!result) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    RegistryKey base;
+    if (!Resolve(parent, base)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    std::u16string sub;
+    if (long error = SubKeyPath(subKey, sub)) {
+        return error;
+    }
+    RegistryKey key;
+    key.root = base.root;
+    key.display = Join(base.display, sub);
+    key.path = Fold(key.display);
+    key.access = access;
+    key.database = base.database;
+    Connection* connection = nullptr;
+    if (long error = GetConnection(key.database, connection)) {
+        return error;
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+        return error;
+    }
+    if (!exists && !create) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!exists) {
+        if (!(base.access & KEY_CREATE_SUB_KEY)) {
+            return ERROR_ACCESS_DENIED;
+        }
+        WriteScope scope(*connection);
+        if (scope.error()) {
+            return scope.error();
+        }
+        bool parentExists = false;
+        if (long error = KeyExists(*connection, base.root, base.path, parentExists)) {
+            return error;
+        }
+        if (!parentExists) {
+            return ERROR_KEY_DELETED;
+        }
+        // The new key and every missing key between it and its parent.
+        size_t from = base.display.empty() ? 0 : base.display.size() + 1;
+        for (size_t end = key.display.find(u'\\', from);; end = key.display.find(u'\\', end + 1)) {
+            std::u16string display = key.display.substr(0, end);
+            Statement insert(*connection,
+                             "INSERT OR IGNORE INTO keys(root, path, display) VALUES(?1, ?2, ?3)");
+            insert.bind(1, key.root).bind(2, Fold(display)).bind(3, display);
+            if (long error = insert.run()) {
+                return error;
+            }
+            if (end == std::u16string::npos) {
+                break;
+            }
+        }
+        if (long error = scope.commit()) {
+            return error;
+        }
+    }
+    if (disposition) {
+        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    }
+    *result = NewHandle(std::move(key));
+    return ERROR_SUCCESS;
+}
+
+// Resolves a handle and reaches its database, checking the access it needs.
+long Prepare(HKEY handle, REGSAM needed, RegistryKey& key, Connection*& connection) {
+    if (!Resolve(handle, key)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((key.access & needed) != needed) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return GetConnection(key.database, connection);
+}
+
+} // namespace
+
+long RegCreateKeyExW(HKEY key, const char16_t* subKey, uint32_t, char16_t*, uint32_t, REGSAM access,
+                     void*, HKEY* result, uint32_t* disposition) {
+    return OpenOrCreate(key, subKey, access, true, result, disposition);
+}
+
+long RegOpenKeyExW(HKEY key, const char16_t* subKey, uint32_t, REGSAM access, HKEY* result) {
+    return OpenOrCreate(key, subKey, access, false, result, nullptr);
+}
+
+long RegQueryValueExW(HKEY handle, const char16_t* name, uint32_t*, uint32_t* type, uint8_t* data,
+                      uint32_t* dataSize) {
+    if (data && !dataSize) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_QUERY_VALUE, key, connection)) {
+        return error;
+    }
+    Statement query(*connection,
+                    "SELECT type, data FROM vals WHERE root = ?1 AND path = ?2 AND name = ?3");
+    query.bind(1, key.root).bind(2, key.path).bind(3, Fold(name ? name : u""));
+    if (!query.step()) {
+        return query.error() ? query.error() : MissingValueError(*connection, key);
+    }
+    std::vector<uint8_t> value = query.blob(1);
+    if (type) {
+        *type = static_cast<uint32_t>(query.integer(0));
+    }
+    auto size = static_cast<uint32_t>(value.size());
+    if (data && *dataSize < size) {
+        *dataSize = size;
+        return ERROR_MORE_DATA;
+    }
+    if (data && size) {
+        std::memcpy(data, value.data(), size);
+    }
+    if (dataSize) {
+        *dataSize = size;
+    }
+    return ERROR_SUCCESS;
+}
+
+long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, const uint8_t* data,
+                    uint32_t dataSize) {
+    if (!data && dataSize) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_SET_VALUE, key, connection)) {
+        return error;
+    }
+    WriteScope scope(*connection);
+    if (scope.error()) {
+        return scope.error();
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+        return error;
+    }
+    if (!exists) {
+        return ERROR_KEY_DELETED;
+    }
+    std::u16string display = name ? name : u"";
+    // A value keeps the spelling of its name from when it was first stored.
+    Statement upsert(*connection, "INSERT INTO vals(root, path, name, display, type, data)"
+                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(root, path, name)"
+                                  " DO UPDATE SET type = excluded.type, data = excluded.data");
+    upsert.bind(1, key.root).bind(2, key.path).bind(3, Fold(display)).bind(4, display);
+    upsert.bind(5, type).bindBlob(6, data, dataSize);
+    if (long error = upsert.run()) {
+        return error;
+    }
+    return scope.commit();
+}
+
+long RegDeleteValueW(HKEY handle, const char16_t* name) {
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_SET_VALUE, key, connection)) {
+        return error;
+    }
+    Statement erase(*connection, "DELETE FROM vals WHERE root = ?1 AND path = ?2 AND name = ?3");
+    erase.bind(1, key.root).bind(2, key.path).bind(3, Fold(name ? name : u""));
+    if (long error = erase.run()) {
+        return error;
+    }
+    if (sqlite3_changes(connection->db()) == 0) {
+        return MissingValueError(*connection, key);
+    }
+    return ERROR_SUCCESS;
+}
+
+long RegDeleteKeyW(HKEY handle, const char16_t* subKey) {
+    RegistryKey parent;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_CREATE_SUB_KEY, parent, connection)) {
+        return error;
+    }
+    std::u16string sub;
+    if (long error = SubKeyPath(subKey, sub)) {
+        return error;
+    }
+    if (sub.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::u16string path = Fold(Join(parent.display, sub));
+    WriteScope scope(*connection);
+    if (scope.error()) {
+        return scope.error();
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, parent.root, path, exists)) {
+        return error;
+    }
+    if (!exists) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // The key and everything under it: the paths from "path\" up to "path]"
+    // are exactly those that start with "path\", as ']' follows '\'.
+    for (const char* sql :
+         {"DELETE FROM keys WHERE root = ?1 AND (path = ?2 OR (path > ?3 AND path < ?4))",
+          "DELETE FROM vals WHERE root = ?1 AND (path = ?2 OR (path > ?3 AND path < ?4))"}) {
+        Statement erase(*connection, sql);
+        erase.bind(1, parent.root).bind(2, path).bind(3, path + u'\\').bind(4, path + u']');
+        if (long error = erase.run()) {
+            return error;
+        }
+    }
+    return scope.commit();
+}
+
+long RegFlushKey(HKEY handle) {
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, 0, key, connection)) {
+        return error;
+    }
+    long error = ERROR_SUCCESS;
+    if (connection->inTransaction) {
+        error = connection->exec("COMMIT");
+        if (error) {
+            sqlite3_exec(connection->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        connection->inTransaction = false;
+    }
+    // Every commit is already on the disk; moving the log into the database
+    // file keeps the log short. Readers of other processes may hold part of it
+    // back, which is no failure.
+    sqlite3_wal_checkpoint_v2(connection->db(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                              nullptr);
+    return error;
+}
+
+long RegCloseKey(HKEY handle) {
+    if (handle == HKEY_CURRENT_USER || handle == HKEY_LOCAL_MACHINE) {
+        return ERROR_SUCCESS;
+    }
+    {
+        std::lock_guard lock(g_handlesMutex);
+        if (!g_handles.erase(handle)) {
+            return ERROR_INVALID_HANDLE;
+        }
+    }
+    delete handle;
+    return ERROR_SUCCESS;
+}
+
+long RegListValues(HKEY handle, std::vector<RegValue>& values) {
+    values.clear();
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_QUERY_VALUE, key, connection)) {
+        return error;
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+        return error;
+    }
+    if (!exists) {
+        return ERROR_KEY_DELETED;
+    }
+    Statement query(*connection, "SELECT display, type, data FROM vals WHERE root = ?1 AND"
+                                 " path = ?2 ORDER BY name");
+    query.bind(1, key.root).bind(2, key.path);
+    while (query.step()) {
+        values.push_back({query.text(0), static_cast<uint32_t>(query.integer(1)), query.blob(2)});
+    }
+    return query.error();
+}
+
+long RegListSubKeys(HKEY handle, std::vector<std::u16string>& names) {
+    names.clear();
+    RegistryKey key;
+    Connection* connection = nullptr;
+    if (long error = Prepare(handle, KEY_ENUMERATE_SUB_KEYS, key, connection)) {
+        return error;
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+        return error;
+    }
+    if (!exists) {
+        return ERROR_KEY_DELETED;
+    }
+    // The keys under it: for a root all of its tree, else the range of paths
+    // that start with "path\" (see RegDeleteKeyW); only direct children are kept.
+    std::u16string prefix = key.path.empty() ? u"" : key.path + u'\\';
+    Statement query(*connection,
+                    key.path.empty()
+                        ? "SELECT path, display FROM keys WHERE root = ?1 ORDER BY path"
+                        : "SELECT path, display FROM keys WHERE root = ?1 AND"
+                          " path > ?2 AND path < ?3 ORDER BY path");
+    query.bind(1, key.root);
+    if (!key.path.empty()) {
+        query.bind(2, prefix).bind(3, key.path + u']');
+    }
+    while (query.step()) {
+        std::u16string path = query.text(0);
+        if (path.size() <= prefix.size() ||
+            path.find(u'\\', prefix.size()) != std::u16string::npos) {
+            continue;
+        }
+        std::u16string display = query.text(1);
+        size_t slash = display.rfind(u'\\');
+        names.push_back(slash == std::u16string::npos ? display : display.substr(slash + 1));
+    }
+    return query.error();
+}
+
+RegistryTransaction::RegistryTransaction() : m_database(DatabasePath()) {
+    Connection* connection = nullptr;
+    m_error = GetConnection(m_database, connection);
+    if (m_error || connection->inTransaction) {
+        return;
+    }
+    m_error = connection->exec("BEGIN IMMEDIATE");
+    if (!m_error) {
+        connection->inTransaction = true;
+        m_owner = true;
+    }
+}
+
+RegistryTransaction::~RegistryTransaction() {
+    if (!m_owner) {
+        return;
+    }
+    Connection* connection = nullptr;
+    if (GetConnection(m_database, connection) || !connection->inTransaction) {
+        return;
+    }
+    connection->inTransaction = false;
+    if (connection->exec("COMMIT")) {
+        sqlite3_exec(connection->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+} // namespace hh::sys

@@ -1,0 +1,317 @@
+#include "platform/system/trace.h"
+
+#include "platform/system/code_page.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace hh::sys {
+
+namespace {
+
+void WriteStdout(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    // Trace lines must reach a pipe even when the process is ended right after.
+    std::fflush(stdout);
+}
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+void WriteDebug(const std::string& text) {
+    if (const char* log = std::getenv("HANDHELD_DEBUG_LOG"); log && *log) {
+        // O_APPEND keeps the texts of several processes whole.
+        int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            WriteAll(fd, text);
+            ::close(fd);
+            return;
+        }
+    }
+    std::fflush(stderr);
+    WriteAll(STDERR_FILENO, text);
+}
+
+// One conversion of a wide format, taken apart.
+struct Spec {
+    std::string flags;
+    std::string width;
+    std::string precision; // with its '.'
+    bool hasPrecision = false;
+    int precisionValue = -1;
+    std::string length; // "", "h", "hh", "l", "ll", "L", "z", "j", "t", "I64", "I32"
+    char16_t conversion = 0;
+};
+
+std::string NarrowSpec(const Spec& spec, const char* length, char conversion) {
+    std::string text = "%" + spec.flags + spec.width + spec.precision + length;
+    text += conversion;
+    return text;
+}
+
+template <typename... Args>
+std::string FormatOne(const std::string& spec, Args... args) {
+    int size = std::snprintf(nullptr, 0, spec.c_str(), args...);
+    if (size <= 0) {
+        return {};
+    }
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    std::snprintf(out.data(), out.size(), spec.c_str(), args...);
+    out.resize(static_cast<size_t>(size));
+    return out;
+}
+
+// Pads a converted string to the width the way %s does, counting characters.
+std::string PadString(const Spec& spec, const std::string& utf8, std::size_t characters) {
+    std::size_t width = spec.width.empty() ? 0 : std::strtoul(spec.width.c_str(), nullptr, 10);
+    if (characters >= width) {
+        return utf8;
+    }
+    std::string pad(width - characters, ' ');
+    return spec.flags.find('-') != std::string::npos ? utf8 + pad : pad + utf8;
+}
+
+std::string FormatWideString(const Spec& spec, const char16_t* text) {
+    std::u16string_view view = text ? std::u16string_view(text) : std::u16string_view(u"(null)");
+    if (spec.hasPrecision && spec.precisionValue >= 0 &&
+        view.size() > static_cast<size_t>(spec.precisionValue)) {
+        view = view.substr(0, static_cast<size_t>(spec.precisionValue));
+    }
+    return PadString(spec, Utf16ToUtf8(view), view.size());
+}
+
+std::string FormatNarrowString(const Spec& spec, const char* text) {
+    return FormatOne(NarrowSpec(spec, "", 's'), text ? text : "(null)");
+}
+
+bool IsIntegerConversion(char16_t c) {
+    return c == u'd' || c == u'i' || c == u'u' || c == u'x' || c == u'X' || c == u'o';
+}
+
+bool IsFloatConversion(char16_t c) {
+    return c == u'f' || c == u'F' || c == u'e' || c == u'E' || c == u'g' || c == u'G' ||
+           c == u'a' || c == u'A';
+}
+
+std::string FormatInteger(const Spec& spec, va_list& args) {
+    char conversion = static_cast<char>(spec.conversion);
+    bool isSigned = conversion == 'd' || conversion == 'i';
+    const std::string& l = spec.length;
+    if (l == "ll" || l == "I64" || l == "j" || (l == "l" && sizeof(long) == 8) || l == "z" ||
+        l == "t") {
+        if (isSigned) {
+            return FormatOne(NarrowSpec(spec, "ll", conversion), va_arg(args, long long));
+        }
+        return FormatOne(NarrowSpec(spec, "ll", conversion), va_arg(args, unsigned long long));
+    }
+    // int, short and char arguments all arrive promoted to int.
+    const char* narrowLength = l == "h" ? "h" : l == "hh" ? "hh" : "";
+    if (isSigned) {
+        return FormatOne(NarrowSpec(spec, narrowLength, conversion), va_arg(args, int));
+    }
+    return FormatOne(NarrowSpec(spec, narrowLength, conversion), va_arg(args, unsigned int));
+}
+
+// Reads the digits or '*' of a width or precision.
+std::string ReadNumber(const char16_t*& p, va_list& args, int& value) {
+    value = -1;
+    if (*p == u'*') {
+        ++p;
+        value = va_arg(args, int);
+        return std::to_string(value);
+    }
+    std::string digits;
+    while (*p >= u'0' && *p <= u'9') {
+        digits += static_cast<char>(*p++);
+    }
+    if (!digits.empty()) {
+        value = std::atoi(digits.c_str());
+    }
+    return digits;
+}
+
+} // namespace
+
+std::string FormatV(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (size <= 0) {
+        return {};
+    }
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(size));
+    return out;
+}
+
+std::string FormatWideV(const char16_t* format, va_list argsIn) {
+    std::string out;
+    if (!format) {
+        return out;
+    }
+    va_list args;
+    va_copy(args, argsIn);
+    std::u16string literal;
+    for (const char16_t* p = format; *p;) {
+        if (*p != u'%') {
+            literal += *p++;
+            continue;
+        }
+        out += Utf16ToUtf8(literal);
+        literal.clear();
+        ++p;
+        if (*p == u'%') {
+            out += '%';
+            ++p;
+            continue;
+        }
+        Spec spec;
+        while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') {
+            spec.flags += static_cast<char>(*p++);
+        }
+        int widthValue = -1;
+        spec.width = ReadNumber(p, args, widthValue);
+        if (widthValue < 0 && !spec.width.empty()) {
+            // A negative '*' width means left alignment.
+            spec.flags += '-';
+            spec.width = std::to_string(-widthValue);
+        }
+        if (*p == u'.') {
+            ++p;
+            spec.hasPrecision = true;
+            std::string digits = ReadNumber(p, args, spec.precisionValue);
+            spec.precision = "." + (spec.precisionValue < 0 ? std::string() : digits);
+            if (spec.precisionValue < 0) {
+                spec.hasPrecision = false;
+                spec.precision.clear();
+            }
+        }
+        if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+            spec.length = "I64";
+            p += 3;
+        } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
+            p += 3;
+        } else {
+            while (*p == u'h' || *p == u'l' || *p == u'L' || *p == u'z' || *p == u'j' ||
+                   *p == u't' || *p == u'w') {
+                spec.length += static_cast<char>(*p++);
+            }
+        }
+        spec.conversion = *p;
+        if (!spec.conversion) {
+            break;
+        }
+        ++p;
+        char16_t c = spec.conversion;
+        if (c == u's' || c == u'S') {
+            bool narrow = spec.length == "h" || (c == u'S' && spec.length.empty());
+            if (narrow) {
+                out += FormatNarrowString(spec, va_arg(args, const char*));
+            } else {
+                out += FormatWideString(spec, va_arg(args, const char16_t*));
+            }
+        } else if (c == u'c' || c == u'C') {
+            int value = va_arg(args, int);
+            bool narrow = spec.length == "h" || (c == u'C' && spec.length.empty());
+            char16_t unit = narrow ? static_cast<char16_t>(static_cast<unsigned char>(value))
+                                   : static_cast<char16_t>(value);
+            out += PadString(spec, Utf16ToUtf8(std::u16string_view(&unit, 1)), 1);
+        } else if (IsIntegerConversion(c)) {
+            out += FormatInteger(spec, args);
+        } else if (IsFloatConversion(c)) {
+            if (spec.length == "L") {
+                out += FormatOne(NarrowSpec(spec, "L", static_cast<char>(c)),
+                                 va_arg(args, long double));
+            } else {
+                out += FormatOne(NarrowSpec(spec, "", static_cast<char>(c)), va_arg(args, double));
+            }
+        } else if (c == u'p') {
+            out += FormatOne(NarrowSpec(spec, "", 'p'), va_arg(args, void*));
+        } else if (c == u'n') {
+            // Writing through a pointer taken from a format is never honoured.
+            va_arg(args, void*);
+        } else {
+            // Unknown conversions are shown as written.
+            out += '%';
+            out += Utf16ToUtf8(std::u16string_view(&c, 1));
+        }
+    }
+    out += Utf16ToUtf8(literal);
+    va_end(args);
+    return out;
+}
+
+int TraceVPrintf(const char* format, va_list args) {
+    std::string text = FormatV(format, args);
+    WriteStdout(text);
+    return static_cast<int>(text.size());
+}
+
+int TracePrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = TraceVPrintf(format, args);
+    va_end(args);
+    return n;
+}
+
+int TraceVPrintfW(const char16_t* format, va_list args) {
+    std::string text = FormatWideV(format, args);
+    WriteStdout(text);
+    return static_cast<int>(text.size());
+}
+
+int TracePrintfW(const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = TraceVPrintfW(format, args);
+    va_end(args);
+    return n;
+}
+
+void OutputDebugStringA(const char* text) {
+    if (text) {
+        WriteDebug(text);
+    }
+}
+
+void OutputDebugStringW(const char16_t* text) {
+    if (text) {
+        WriteDebug(Utf16ToUtf8(text));
+    }
+}
+
+void DebugPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    WriteDebug(FormatV(format, args));
+    va_end(args);
+}
+
+void DebugPrintfW(const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    WriteDebug(FormatWideV(format, args));
+    va_end(args);
+}
+
+} // namespace hh::sys

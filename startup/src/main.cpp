@@ -1,0 +1,36 @@
+// startup: marks in the registry that it has run, adds one to the run
+// counter, flushes both values and prints the tick count at which it ran.
+
+#include <common/reg_key.h>
+#include <platform/system/clock.h>
+#include <platform/system/registry.h>
+#include <platform/system/trace.h>
+
+#include <cstdint>
+
+using namespace hh::sys;
+
+uint32_t g_dwStartupTick = 0;
+
+int main() {
+    g_dwStartupTick = GetTickCount();
+    TracePrintf("===TIME==>g_dwStartupTick=%d\r\n", static_cast<int>(g_dwStartupTick));
+
+    // Two runs at the same moment must both count: the read and the increment
+    // happen under the registry's write lock, which the flush releases. A
+    // registry that cannot be locked (corrupt, held too long, no device root)
+    // is treated like a key that cannot be opened.
+    RegistryTransaction transaction;
+    if (transaction.ok()) {
+        RegKey key;
+        if (key.Create(HKEY_LOCAL_MACHINE, u"init\\App")) {
+            key.WriteDword(u"startup", 1);
+            TracePrintf("startup = %d\r\n", static_cast<int>(key.ReadDword(u"startup", 0)));
+            uint32_t dwCount = key.ReadDword(u"startup_cnt", 0) + 1;
+            key.WriteDword(u"startup_cnt", dwCount);
+            key.Flush();
+            TracePrintf("startup_cnt = %d\r\n", static_cast<int>(dwCount));
+        }
+    }
+    return 0;
+}
