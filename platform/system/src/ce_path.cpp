@@ -341,7 +341,7 @@ std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode) {
     }
     if (parts.empty()) {
         r.isRoot = r.exists = true;
-        r.rel = ".";
+        r.rel.assign(1, '.'); // not = ".": GCC 12 -O3 warns falsely (-Wrestrict)
         r.parent = Fd(::fcntl(r.root.get(), F_DUPFD_CLOEXEC, 0));
         return r;
     }
