@@ -1,0 +1,18 @@
+#pragma once
+// The verbs of the device console. Each verb lives in its own file and adds
+// its subcommand to the parser; a verb reports bad input by throwing
+// CommandError, which main prints as one line on standard error.
+
+#include <CLI/CLI.hpp>
+#include <stdexcept>
+
+namespace hh::devctl {
+
+struct CommandError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// devctl reg get|set|delete|list: the device registry.
+void AddRegCommand(CLI::App& app);
+
+} // namespace hh::devctl

@@ -1,0 +1,35 @@
+// devctl: inspects and drives the simulated device of the device root named
+// by HANDHELD_ROOT. Each verb prints plain text; bad input gets one line on
+// standard error and a non-zero exit code.
+
+#include "commands.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    CLI::App app{"The device console: inspects and drives the simulated device", "devctl"};
+    app.require_subcommand(1);
+    hh::devctl::AddRegCommand(app);
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            std::fprintf(stderr, "devctl: unknown verb \"%s\" (try devctl --help)\n", argv[1]);
+            return 2;
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "devctl: %s\n", e.what());
+        return 2;
+    } catch (const hh::devctl::CommandError& e) {
+        std::fprintf(stderr, "devctl: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

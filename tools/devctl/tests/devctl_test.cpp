@@ -1,0 +1,232 @@
+// Runs the real devctl binary on a temporary device root.
+
+#include <platform/system/error.h>
+#include <platform/system/registry.h>
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+using namespace hh::sys;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+void ReadBoth(int outFd, int errFd, Result& result) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) {
+                continue;
+            }
+            char buffer[512];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+        }
+    }
+}
+
+Result Devctl(std::vector<std::string> args) {
+    args.insert(args.begin(), DEVCTL_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    int out[2];
+    int err[2];
+    Result result;
+    if (pipe(out) != 0 || pipe(err) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    for (int fd : {out[0], out[1], err[0], err[1]}) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, DEVCTL_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (spawned == 0) {
+        ReadBoth(out[0], err[0], result);
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+            result.exitCode = WEXITSTATUS(status);
+        }
+    }
+    close(out[0]);
+    close(err[0]);
+    return result;
+}
+
+class DevctlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "hh-ctl-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        setenv("HANDHELD_ROOT", m_root.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("HANDHELD_ROOT");
+        std::filesystem::remove_all(m_root);
+    }
+    std::filesystem::path m_root;
+};
+
+TEST_F(DevctlTest, VerbsReadAndChangeTheRegistry) {
+    struct Step {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Step steps[] = {
+        {{"reg", "set", "HKLM\\init\\App", "startup_cnt", "41"}, ""},
+        {{"reg", "get", "HKLM\\init\\App", "startup_cnt"}, "41\n"},
+        {{"reg", "set", "HKEY_LOCAL_MACHINE\\INIT\\app", "startup_cnt", "0xFFFFFFFF"}, ""},
+        {{"reg", "get", "hklm\\init\\APP", "STARTUP_CNT"}, "4294967295\n"},
+        {{"reg", "set", "HKLM\\init\\App", "Name", "--string",
+          "Gr\xC3\xB6\xC3\x9F"
+          "e 1"},
+         ""},
+        {{"reg", "get", "HKLM\\init\\App", "name"},
+         "Gr\xC3\xB6\xC3\x9F"
+         "e 1\n"},
+        {{"reg", "set", "HKLM\\init\\App\\Sub", "x", "0"}, ""},
+        {{"reg", "list", "HKLM\\init\\App"},
+         "Name\tREG_SZ\tGr\xC3\xB6\xC3\x9F"
+         "e 1\nstartup_cnt\tREG_DWORD\t4294967295\nSub\\\n"},
+        {{"reg", "list", "HKLM"}, "init\\\n"},
+        {{"reg", "set", "HKCU\\ControlPanel\\BackLight", "ACTimeout", "60"}, ""},
+        {{"reg", "get", "HKEY_CURRENT_USER\\ControlPanel\\BackLight", "ACTimeout"}, "60\n"},
+        {{"reg", "delete", "HKLM\\init\\App", "Name"}, ""},
+        {{"reg", "delete", "HKLM\\init"}, ""},
+        {{"reg", "list", "HKLM"}, ""},
+        {{"reg", "list", "HKCU"}, "ControlPanel\\\n"},
+    };
+    for (const auto& step : steps) {
+        std::string command;
+        for (const auto& a : step.args) {
+            command += a + " ";
+        }
+        SCOPED_TRACE(command);
+        Result result = Devctl(step.args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, step.out);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST_F(DevctlTest, SharesTheRegistryWithThePrograms) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    uint32_t value = 300;
+    ASSERT_EQ(RegSetValueExW(key, u"Calibration_Horizontal", 0, REG_DWORD,
+                             reinterpret_cast<uint8_t*>(&value), 4),
+              ERROR_SUCCESS);
+    const uint8_t bytes[] = {0xDE, 0xAD};
+    ASSERT_EQ(RegSetValueExW(key, u"Blob", 0, REG_BINARY, bytes, 2), ERROR_SUCCESS);
+
+    EXPECT_EQ(
+        Devctl({"reg", "get", "HKLM\\Drivers\\BuiltIn\\Compass", "Calibration_Horizontal"}).out,
+        "300\n");
+    EXPECT_EQ(Devctl({"reg", "get", "HKLM\\Drivers\\BuiltIn\\Compass", "Blob"}).out, "de ad\n");
+    ASSERT_EQ(
+        Devctl({"reg", "set", "HKLM\\Drivers\\BuiltIn\\Compass", "Calibration_Vertical", "12"})
+            .exitCode,
+        0);
+    uint32_t size = 4;
+    EXPECT_EQ(RegQueryValueExW(key, u"Calibration_Vertical", nullptr, nullptr,
+                               reinterpret_cast<uint8_t*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 12u);
+    RegCloseKey(key);
+}
+
+TEST_F(DevctlTest, BadInputGetsOneLineAndANonZeroExit) {
+    ASSERT_EQ(Devctl({"reg", "set", "HKLM\\init\\App", "startup", "1"}).exitCode, 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string mentions;
+    };
+    const Case cases[] = {
+        {{"reg", "get", "HKXX\\init\\App", "startup"}, "unknown registry root"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "12a"}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "-1"}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "4294967296"}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "0x100000000"}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "0x"}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n", ""}, "not a 32-bit number"},
+        {{"reg", "set", "HKLM\\init\\App", "n"}, "either a number or --string"},
+        {{"reg", "set", "HKLM\\init\\App", "n", "1", "--string", "x"}, "either"},
+        {{"reg", "get", "HKLM\\init\\App", "missing"}, "no value \"missing\""},
+        {{"reg", "get", "HKLM\\no\\such", "startup"}, "no key HKLM\\no\\such"},
+        {{"reg", "list", "HKCU\\nothing"}, "no key"},
+        {{"reg", "delete", "HKLM\\init\\App", "missing"}, "no value"},
+        {{"reg", "delete", "HKLM\\no\\such"}, "no key"},
+        {{"reg", "delete", "HKLM"}, "root key"},
+        {{"reg", "get", "HKLM\\init\\\\App", "startup"}, "malformed"},
+        {{"reg", "get", "HKLM\\init\\App"}, "NAME"},
+        {{"reg"}, "subcommand"},
+        {{"nonsense"}, "nonsense"},
+    };
+    for (const auto& c : cases) {
+        std::string command;
+        for (const auto& a : c.args) {
+            command += a + " ";
+        }
+        SCOPED_TRACE(command);
+        Result result = Devctl(c.args);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(c.mentions), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Devctl({"reg", "get", "HKLM\\init\\App", "startup"}).out, "1\n")
+        << "nothing was changed by the bad commands";
+}
+
+TEST_F(DevctlTest, CorruptDatabaseIsReportedAndKept) {
+    std::filesystem::create_directories(m_root / ".device");
+    {
+        FILE* f = std::fopen((m_root / ".device" / "registry.db").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("garbage, not a database\n", f);
+        std::fclose(f);
+    }
+    Result result = Devctl({"reg", "set", "HKLM\\init\\App", "startup", "1"});
+    EXPECT_NE(result.exitCode, 0);
+    EXPECT_NE(result.err.find("damaged"), std::string::npos) << result.err;
+    EXPECT_EQ(std::filesystem::file_size(m_root / ".device" / "registry.db"), 24u);
+}
+
+} // namespace
