@@ -1,0 +1,196 @@
+// CopyTree against `cp -a` on the same file system, in one run: a tree of
+// 10,000 small files and a tree holding one large file (512 MiB unless
+// HH_COPY_BENCH_BIG_MIB says otherwise; 0 leaves that case out). Each
+// iteration copies with both and reports the times and cp's time divided by
+// CopyTree's ("cp_over_copytree": above 1 means CopyTree is faster). The
+// small-tree case also reports the counting pass as a share of the copy.
+// The trees live in a device root under $TMPDIR.
+
+#include <platform/system/named_mutex.h>
+#include <recovery/engine/copy_engine.h>
+
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct BenchRoot {
+    fs::path base;
+    fs::path root;
+
+    BenchRoot() {
+        std::string pattern = (fs::temp_directory_path() / "copy-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        base = pattern;
+        root = base / "root";
+        fs::create_directories(root / "SDMMC");
+        fs::create_directories(root / "ResidentFlash");
+        ::setenv("HANDHELD_ROOT", root.c_str(), 1);
+    }
+    ~BenchRoot() {
+        std::error_code ec;
+        fs::remove_all(base, ec);
+    }
+};
+
+BenchRoot& Root() {
+    static BenchRoot root;
+    return root;
+}
+
+void MakeSmallTree(const fs::path& dir) {
+    std::mt19937 random(7);
+    std::vector<char> data(8192);
+    for (char& c : data) {
+        c = static_cast<char>(random());
+    }
+    for (int folder = 0; folder < 100; ++folder) {
+        fs::path sub = dir / ("folder" + std::to_string(folder));
+        fs::create_directories(sub);
+        for (int file = 0; file < 100; ++file) {
+            std::ofstream out(sub / ("file" + std::to_string(file) + ".dat"), std::ios::binary);
+            out.write(data.data(), 512 + static_cast<std::streamsize>(random() % 7680));
+        }
+    }
+}
+
+void MakeBigTree(const fs::path& dir, uint64_t mib) {
+    fs::create_directories(dir);
+    std::mt19937_64 random(11);
+    std::vector<uint64_t> block(1 << 17);
+    std::ofstream out(dir / "map.bin", std::ios::binary);
+    for (uint64_t written = 0; written < mib; ++written) {
+        for (uint64_t& word : block) {
+            word = random();
+        }
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(block.size() * sizeof(uint64_t)));
+    }
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double RunCpA(const fs::path& from, const fs::path& to) {
+    std::string src = from.string();
+    std::string dst = to.string();
+    char* argv[] = {const_cast<char*>("cp"), const_cast<char*>("-a"), src.data(), dst.data(),
+                    nullptr};
+    auto start = Clock::now();
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "cp", nullptr, nullptr, argv, environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return Seconds(Clock::now() - start);
+}
+
+void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
+    BenchRoot& root = Root();
+    hh::sys::Mutex mutex = hh::sys::Mutex::Create(false, "MUTEX_FOR_COPY");
+    fs::path hostSource = root.root / "SDMMC" / name;
+    fs::path hostTarget = root.root / "ResidentFlash" / name;
+    fs::path cpTarget = root.root / "ResidentFlash" / (std::string(name) + "-cp");
+    std::u16string source = u"\\SDMMC\\" + std::u16string(name, name + std::strlen(name));
+    std::u16string target = u"\\ResidentFlash\\" + std::u16string(name, name + std::strlen(name));
+    double copySeconds = 0;
+    double cpSeconds = 0;
+    double countSeconds = 0;
+    for (auto _ : state) {
+        fs::remove_all(hostTarget);
+        fs::remove_all(cpTarget);
+        auto start = Clock::now();
+        uint32_t counted = 0;
+        if (countToo) {
+            recovery::CountFiles(u"\\*", source, counted);
+        }
+        auto countedAt = Clock::now();
+        uint32_t copied = 0;
+        if (!recovery::CopyTree(u"\\*", source, target, copied, mutex)) {
+            state.SkipWithError("CopyTree failed");
+            break;
+        }
+        auto done = Clock::now();
+        double cp = RunCpA(hostSource, cpTarget);
+        if (cp < 0) {
+            state.SkipWithError("cp could not be started");
+            break;
+        }
+        state.SetIterationTime(Seconds(done - countedAt));
+        copySeconds += Seconds(done - countedAt);
+        countSeconds += Seconds(countedAt - start);
+        cpSeconds += cp;
+    }
+    fs::remove_all(hostTarget);
+    fs::remove_all(cpTarget);
+    if (copySeconds > 0) {
+        double n = static_cast<double>(state.iterations());
+        state.counters["copytree_s"] = copySeconds / n;
+        state.counters["cp_a_s"] = cpSeconds / n;
+        state.counters["cp_over_copytree"] = cpSeconds / copySeconds;
+        if (countToo) {
+            state.counters["count_percent"] = 100.0 * countSeconds / copySeconds;
+        }
+    }
+}
+
+void BM_SmallFiles(benchmark::State& state) {
+    static bool made = false;
+    if (!made) {
+        MakeSmallTree(Root().root / "SDMMC" / "Small");
+        made = true;
+    }
+    CompareWithCp(state, "Small", true);
+}
+
+void BM_BigFile(benchmark::State& state) {
+    static bool made = false;
+    if (!made) {
+        MakeBigTree(Root().root / "SDMMC" / "Big", static_cast<uint64_t>(state.range(0)));
+        made = true;
+    }
+    CompareWithCp(state, "Big", false);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::RegisterBenchmark("CopyTree_vs_cp_a/10000_small_files", BM_SmallFiles)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    int64_t mib = 512;
+    if (const char* env = std::getenv("HH_COPY_BENCH_BIG_MIB")) {
+        mib = std::atoll(env);
+    }
+    if (mib > 0) {
+        benchmark::RegisterBenchmark("CopyTree_vs_cp_a/one_big_file_MiB", BM_BigFile)
+            ->Arg(mib)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(3);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

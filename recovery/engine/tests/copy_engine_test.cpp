@@ -1,0 +1,233 @@
+#include "device_fixture.h"
+
+#include <platform/system/error.h>
+#include <platform/system/files.h>
+#include <recovery/engine/copy_engine.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <vector>
+
+namespace recovery {
+namespace {
+
+namespace sys = hh::sys;
+
+class CopyEngineTest : public test::DeviceFixture {
+protected:
+    void SetUp() override {
+        DeviceFixture::SetUp();
+        g_dwLastCopyError = 0;
+    }
+
+    int Copy(std::u16string_view src, std::u16string_view dst, uint32_t& counter) {
+        return CopyTree(u"\\*", src, dst, counter, mutex_);
+    }
+
+    // The names of a folder in the order the device's search returns them.
+    static std::vector<std::u16string> SearchOrder(std::u16string_view dir) {
+        std::vector<std::u16string> names;
+        sys::FindData data;
+        std::u16string pattern(dir);
+        pattern += u"\\*";
+        sys::FindHandle search = sys::FindFirstFile(pattern, data);
+        for (bool more = static_cast<bool>(search); more; more = search.Next(data)) {
+            names.push_back(data.fileName);
+        }
+        return names;
+    }
+};
+
+TEST_F(CopyEngineTest, CountsFilesOfTheWholeTree) {
+    Put("SDMMC/Src/a.txt", "a");
+    Put("SDMMC/Src/sub/b.txt", "b");
+    Put("SDMMC/Src/sub/deeper/c.txt", "c");
+    std::filesystem::create_directories(root_ / "SDMMC/Src/empty");
+    struct Case {
+        std::u16string dir;
+        uint32_t start;
+        uint32_t expected;
+    } cases[] = {
+        {u"\\SDMMC\\Src", 0, 3},
+        {u"\\SDMMC\\Src\\sub", 10, 12},
+        {u"\\SDMMC\\Src\\empty", 5, 5},
+        {u"\\SDMMC\\Missing", 0, 0},
+        // Past what a 16-bit counter holds.
+        {u"\\SDMMC\\Src", 65534, 65537},
+    };
+    for (const Case& c : cases) {
+        uint32_t counter = c.start;
+        CountFiles(u"\\*", c.dir, counter);
+        EXPECT_EQ(counter, c.expected) << c.start;
+    }
+}
+
+TEST_F(CopyEngineTest, CopiesTreeAndCountsEachFile) {
+    Put("SDMMC/Src/a.txt", "alpha");
+    Put("SDMMC/Src/sub/b.txt", "beta");
+    Put("SDMMC/Src/sub/deeper/c.bin", std::string(100000, '\x7f'));
+    std::filesystem::create_directories(root_ / "SDMMC/Src/empty");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1);
+    EXPECT_EQ(counter, 3u);
+    EXPECT_EQ(Get("ResidentFlash/Dst/a.txt"), "alpha");
+    EXPECT_EQ(Get("ResidentFlash/Dst/sub/b.txt"), "beta");
+    EXPECT_EQ(Get("ResidentFlash/Dst/sub/deeper/c.bin"), std::string(100000, '\x7f'));
+    EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash/Dst/empty"));
+    EXPECT_EQ(g_dwLastCopyError, 0u);
+}
+
+TEST_F(CopyEngineTest, EmptyOrMissingSourceCreatesDestinationOnly) {
+    std::filesystem::create_directories(root_ / "SDMMC/Empty");
+    for (std::u16string_view src : {u"\\SDMMC\\Empty", u"\\SDMMC\\Missing"}) {
+        std::error_code ec;
+        std::filesystem::remove_all(root_ / "ResidentFlash/Dst", ec);
+        uint32_t counter = 7;
+        EXPECT_EQ(Copy(src, u"\\ResidentFlash\\Dst", counter), 1);
+        EXPECT_EQ(counter, 7u);
+        EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash/Dst"));
+    }
+}
+
+TEST_F(CopyEngineTest, OverwritesReadOnlyHiddenTarget) {
+    Put("SDMMC/Src/settings.dat", "new");
+    Put("ResidentFlash/settings.dat", "old");
+    ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\settings.dat",
+                                       sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN));
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash", counter), 1);
+    EXPECT_EQ(counter, 1u);
+    EXPECT_EQ(Get("ResidentFlash/settings.dat"), "new");
+    EXPECT_EQ(sys::GetFileAttributes(u"\\ResidentFlash\\settings.dat") &
+                  (sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN),
+              0u);
+}
+
+TEST_F(CopyEngineTest, FailureOnTheThirdOfFiveStopsTheCopy) {
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) {
+        Put(std::string("SDMMC/Src/") + name, name);
+    }
+    std::vector<std::u16string> order = SearchOrder(u"\\SDMMC\\Src");
+    ASSERT_EQ(order.size(), 5u);
+    // A folder where the third file should go makes its copy fail.
+    std::filesystem::create_directories(root_ / "ResidentFlash/Dst" /
+                                        std::string(order[2].begin(), order[2].end()) / "x");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 0);
+    EXPECT_EQ(counter, 2u);
+    EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+    for (size_t i = 0; i < order.size(); ++i) {
+        std::string name(order[i].begin(), order[i].end());
+        EXPECT_EQ(std::filesystem::is_regular_file(root_ / "ResidentFlash/Dst" / name), i < 2)
+            << name;
+    }
+}
+
+TEST_F(CopyEngineTest, FailureInsideASubfolderEndsEveryLevel) {
+    Put("SDMMC/Src/sub/a.txt", "a");
+    std::filesystem::create_directories(root_ / "ResidentFlash/Dst/sub/a.txt");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 0);
+    EXPECT_EQ(counter, 0u);
+}
+
+TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
+    Put("SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));
+    Put("ResidentFlash/big.bin", "old contents");
+    // A file size limit stands for the full volume: writes past it fail
+    // with EFBIG, which the device reports as a full disk.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    uint32_t counter = 0;
+    int result = Copy(u"\\SDMMC\\Src", u"\\ResidentFlash", counter);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(counter, 0u);
+    EXPECT_EQ(g_dwLastCopyError, sys::ERROR_DISK_FULL);
+    EXPECT_EQ(Get("ResidentFlash/big.bin"), "old contents");
+    EXPECT_EQ(Get("SDMMC/Src/big.bin").size(), 256u * 1024);
+}
+
+TEST_F(CopyEngineTest, DestinationOutsideTheRootIsRefused) {
+    Put("SDMMC/Src/a.txt", "a");
+    std::filesystem::create_directory_symlink(outside_, root_ / "SDMMC/Link");
+    for (std::u16string_view dst :
+         {u"\\SDMMC\\..\\..\\outside", u"\\SDMMC\\Link", u"\\SDMMC\\Link\\deeper"}) {
+        g_dwLastCopyError = 0;
+        uint32_t counter = 0;
+        EXPECT_EQ(Copy(u"\\SDMMC\\Src", dst, counter), 0);
+        EXPECT_EQ(counter, 0u);
+        EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(outside_));
+}
+
+TEST_F(CopyEngineTest, DeleteMissingPathOnlyTraces) {
+    std::string out = CaptureStdout([] { DeleteTree(u"\\SDMMC\\Nothing"); });
+    EXPECT_EQ(out, "dele null:\\SDMMC\\Nothing\r\n");
+}
+
+TEST_F(CopyEngineTest, DeleteMountPointEmptiesItAndKeepsIt) {
+    Put("ResidentFlash/a.txt", "a");
+    Put("ResidentFlash/sub/b.txt", "b");
+    std::filesystem::create_directories(root_ / "ResidentFlash/sub/empty");
+    ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\a.txt",
+                                       sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN));
+    std::string out = CaptureStdout([] { DeleteTree(u"\\ResidentFlash"); });
+    EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash"));
+    EXPECT_TRUE(std::filesystem::is_empty(root_ / "ResidentFlash"));
+    EXPECT_NE(out.find("dele null:\\ResidentFlash\\sub\\empty\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("dele main:\\ResidentFlash\\sub\r\n"), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("ignore dir:\\ResidentFlash\r\ndele main:\\ResidentFlash\r\n"))
+        << out;
+}
+
+TEST_F(CopyEngineTest, OnlyTheExactMountPointMarkKeepsAFolder) {
+    struct Case {
+        const char* folder;
+        uint32_t attributes;
+        bool kept;
+    } cases[] = {
+        {"SDMMC/MaroltData/AppData", 0, false},
+        {"SDMMC/Marked", sys::FILE_ATTRIBUTE_TEMPORARY, true},
+        {"SDMMC/MarkedHidden", sys::FILE_ATTRIBUTE_TEMPORARY | sys::FILE_ATTRIBUTE_HIDDEN, false},
+        {"SDMMC/MarkedSystem", sys::FILE_ATTRIBUTE_TEMPORARY | sys::FILE_ATTRIBUTE_SYSTEM, false},
+    };
+    for (const Case& c : cases) {
+        Put(std::string(c.folder) + "/inner/file.txt", "x");
+        std::u16string ce = u"\\";
+        for (const char* p = c.folder; *p; ++p) {
+            ce += *p == '/' ? u'\\' : static_cast<char16_t>(*p);
+        }
+        if (c.attributes) {
+            ASSERT_TRUE(sys::SetFileAttributes(ce, c.attributes));
+        }
+        CaptureStdout([&] { DeleteTree(ce); });
+        EXPECT_EQ(Exists(c.folder), c.kept) << c.folder;
+        EXPECT_FALSE(Exists(std::string(c.folder) + "/inner")) << c.folder;
+    }
+}
+
+TEST_F(CopyEngineTest, DeleteRemovesLinksButNotWhatTheyLeadTo) {
+    Put("SDMMC/Src/keep.txt", "keep");
+    std::filesystem::create_directory_symlink(root_ / "SDMMC/Src", root_ / "ResidentFlash/link");
+    CaptureStdout([] { DeleteTree(u"\\ResidentFlash"); });
+    EXPECT_FALSE(Exists("ResidentFlash/link"));
+    EXPECT_EQ(Get("SDMMC/Src/keep.txt"), "keep");
+}
+
+TEST_F(CopyEngineTest, DeleteOneFileClearsReadOnly) {
+    Put("SDMMC/locked.txt", "x");
+    ASSERT_TRUE(sys::SetFileAttributes(u"\\SDMMC\\locked.txt", sys::FILE_ATTRIBUTE_READONLY));
+    DeleteTree(u"\\SDMMC\\locked.txt");
+    EXPECT_FALSE(Exists("SDMMC/locked.txt"));
+}
+
+} // namespace
+} // namespace recovery

@@ -1,0 +1,135 @@
+#include "device_fixture.h"
+
+#include <platform/system/error.h>
+#include <recovery/engine/copy_engine.h>
+#include <recovery/engine/recovery_run.h>
+
+#include <vector>
+
+namespace recovery {
+namespace {
+
+namespace sys = hh::sys;
+
+struct RecordingScreen : RecoveryScreen {
+    std::vector<uint32_t> ranges;
+    int countdowns = 0;
+    void SetProgressRange(uint32_t upper) override { ranges.push_back(upper); }
+    void StartRestartCountdown() override { ++countdowns; }
+};
+
+class RecoveryRunTest : public test::DeviceFixture {
+protected:
+    void SetUp() override {
+        DeviceFixture::SetUp();
+        g_dwLastCopyError = 0;
+        state_.m_hCopyMutex = mutex_;
+        Put("ResidentFlash/old/user.dat", "old settings");
+        Put("SDMMC/MaroltData/AppData/profile.dat", "user data");
+    }
+
+    void AddPair(std::u16string source, std::u16string destination) {
+        state_.m_sources.push_back(std::move(source));
+        state_.m_destinations.push_back(std::move(destination));
+    }
+
+    bool Run() {
+        bool result = false;
+        CaptureStdout([&] { result = RecoverAll(state_, screen_); });
+        return result;
+    }
+
+    // Nothing that was there before the run has gone.
+    void ExpectNothingDeleted() {
+        EXPECT_EQ(Get("ResidentFlash/old/user.dat"), "old settings");
+        EXPECT_EQ(Get("SDMMC/MaroltData/AppData/profile.dat"), "user data");
+        EXPECT_EQ(screen_.countdowns, 0);
+        EXPECT_EQ(state_.m_bCompleted, 0);
+    }
+
+    RecoveryState state_;
+    RecordingScreen screen_;
+};
+
+TEST_F(RecoveryRunTest, OnePairReplacesTheFlashAndRemovesUserData) {
+    Put("SDMMC/Restel/Flash/a.txt", "a");
+    Put("SDMMC/Restel/Flash/b/c.txt", "c");
+    Put("SDMMC/Restel/Flash/b/d.txt", "d");
+    AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
+    EXPECT_TRUE(Run());
+    EXPECT_FALSE(Exists("ResidentFlash/old"));
+    EXPECT_EQ(Get("ResidentFlash/b/c.txt"), "c");
+    EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash"));
+    EXPECT_FALSE(Exists("SDMMC/MaroltData/AppData"));
+    EXPECT_TRUE(Exists("SDMMC/MaroltData"));
+    EXPECT_EQ(screen_.ranges, std::vector<uint32_t>{3});
+    EXPECT_EQ(state_.m_nTotalFiles, 3u);
+    EXPECT_EQ(state_.CopiedFiles(), 3u);
+    EXPECT_EQ(screen_.countdowns, 1);
+    EXPECT_EQ(state_.m_bCompleted, 1);
+}
+
+TEST_F(RecoveryRunTest, LaterPairsKeepWhatEarlierPairsCopied) {
+    Put("SDMMC/Restel/Flash/a.txt", "a");
+    Put("SDMMC/Restel/Maps/m1.map", "1");
+    Put("SDMMC/Restel/Maps/m2.map", "2");
+    Put("SDMMC/Restel/Navi/nav.exe", "n");
+    AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
+    AddPair(u"\\SDMMC\\Restel\\Maps", u"\\ResidentFlash\\Maps");
+    AddPair(u"\\SDMMC\\Restel\\Navi", u"\\SDMMC\\MaroltNavi");
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(Get("ResidentFlash/a.txt"), "a");
+    EXPECT_EQ(Get("ResidentFlash/Maps/m2.map"), "2");
+    EXPECT_EQ(Get("SDMMC/MaroltNavi/nav.exe"), "n");
+    EXPECT_EQ(screen_.ranges, (std::vector<uint32_t>{1, 2, 1}));
+    EXPECT_EQ(screen_.countdowns, 1) << "one countdown, after the last pair";
+}
+
+TEST_F(RecoveryRunTest, AnyMissingOrEmptySourceFailsBeforeAnythingIsDeleted) {
+    std::filesystem::create_directories(root_ / "SDMMC/Restel/Empty");
+    Put("SDMMC/Restel/Flash/a.txt", "a");
+    for (std::u16string_view bad : {u"\\SDMMC\\Restel\\Missing", u"\\SDMMC\\Restel\\Empty"}) {
+        state_.m_sources.clear();
+        state_.m_destinations.clear();
+        state_.m_bSourceFound = 1;
+        AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
+        AddPair(std::u16string(bad), u"\\ResidentFlash\\More");
+        EXPECT_FALSE(Run());
+        EXPECT_EQ(state_.m_bSourceFound, 0);
+        EXPECT_EQ(state_.m_nPairIndex, 1);
+        EXPECT_EQ(g_dwLastCopyError, 0u);
+        ExpectNothingDeleted();
+    }
+}
+
+TEST_F(RecoveryRunTest, DestinationLeavingTheRootFailsBeforeAnythingIsDeleted) {
+    Put("SDMMC/Restel/Flash/a.txt", "a");
+    std::filesystem::create_directory_symlink(outside_, root_ / "SDMMC/Out");
+    for (std::u16string_view bad : {u"\\ResidentFlash\\..\\..\\outside", u"\\SDMMC\\Out"}) {
+        state_.m_sources.clear();
+        state_.m_destinations.clear();
+        g_dwLastCopyError = 0;
+        AddPair(u"\\SDMMC\\Restel\\Flash", std::u16string(bad));
+        EXPECT_FALSE(Run());
+        EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+        ExpectNothingDeleted();
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(outside_));
+}
+
+TEST_F(RecoveryRunTest, FailedCopyKeepsUserDataAndStartsNoCountdown) {
+    Put("SDMMC/Restel/Flash/a.txt", "a");
+    Put("SDMMC/Restel/Navi/nav.exe", "n");
+    // A folder in the way of the second pair's file.
+    std::filesystem::create_directories(root_ / "SDMMC/MaroltNavi/nav.exe/x");
+    AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
+    AddPair(u"\\SDMMC\\Restel\\Navi", u"\\SDMMC\\MaroltNavi");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Get("SDMMC/MaroltData/AppData/profile.dat"), "user data");
+    EXPECT_EQ(screen_.countdowns, 0);
+    EXPECT_EQ(state_.m_bCompleted, 0);
+}
+
+} // namespace
+} // namespace recovery
