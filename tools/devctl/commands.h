@@ -15,4 +15,7 @@ struct CommandError : std::runtime_error {
 /// devctl reg get|set|delete|list: the device registry.
 void AddRegCommand(CLI::App& app);
 
+/// devctl power flag [N], devctl restart: the recover flag and the simulated restart.
+void AddPowerCommand(CLI::App& app);
+
 } // namespace hh::devctl

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     CLI::App app{"The device console: inspects and drives the simulated device", "devctl"};
     app.require_subcommand(1);
     hh::devctl::AddRegCommand(app);
+    hh::devctl::AddPowerCommand(app);
     if (argc > 1 && argv[1][0] != '-') {
         try {
             app.get_subcommand(argv[1]);

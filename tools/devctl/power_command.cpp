@@ -1,0 +1,73 @@
+// devctl power / devctl restart: the simulated power driver.
+//
+//   devctl power flag        the recover flag the power driver keeps
+//   devctl power flag N      stores N (decimal or 0x hexadecimal, 32 bits)
+//   devctl restart           a simulated restart: a stored 100 becomes 101 and
+//                            the tick count starts again
+
+#include "commands.h"
+
+#include <platform/system/error.h>
+#include <simulator/power/power_driver.h>
+
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace hh::devctl {
+
+namespace {
+
+uint32_t ParseFlag(const std::string& text) {
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    uint32_t value = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+        throw CommandError("\"" + text + "\" is not a 32-bit number");
+    }
+    return value;
+}
+
+std::string ErrorText() {
+    return "error " + std::to_string(sys::GetLastError());
+}
+
+} // namespace
+
+void AddPowerCommand(CLI::App& app) {
+    CLI::App* power = app.add_subcommand("power", "The power driver's recover flag");
+    power->require_subcommand(1);
+    CLI::App* flag = power->add_subcommand("flag", "Prints the recover flag, or stores N");
+    auto value = std::make_shared<std::optional<std::string>>();
+    flag->add_option("N", *value, "The value to store");
+    flag->callback([value] {
+        if (*value) {
+            if (!sim::StoreRecoverFlag(ParseFlag(**value))) {
+                throw CommandError("the recover flag could not be stored (" + ErrorText() + ")");
+            }
+            return;
+        }
+        std::optional<uint32_t> stored = sim::ReadStoredRecoverFlag();
+        if (!stored) {
+            throw CommandError("the recover flag could not be read (" + ErrorText() + ")");
+        }
+        std::printf("%u\n", *stored);
+    });
+
+    CLI::App* restart = app.add_subcommand("restart", "Restarts the simulated device");
+    restart->callback([] {
+        if (!sim::RestartSimulatedDevice()) {
+            throw CommandError("the device restarted, but the recover flag could not be updated (" +
+                               ErrorText() + ")");
+        }
+        std::printf("restarted\n");
+    });
+}
+
+} // namespace hh::devctl
