@@ -1,0 +1,84 @@
+#pragma once
+// Shared pieces of the window layer's implementation: the UI thread's call
+// queue, the device screen, the timers and the lookups between windows and
+// widgets. Private to platform/window.
+
+#include <platform/window/dialog.h>
+#include <platform/window/win_types.h>
+
+#include <QEvent>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+class QKeyEvent;
+
+namespace hh::win::detail {
+
+inline QString ToQt(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+inline std::u16string FromQt(const QString& text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+/// The widget that windows without parent live in: the device screen window
+/// with HANDHELD_SCREEN, else null (they are top-level windows of the host).
+QWidget* ScreenHost();
+/// Screen size in the current orientation.
+QSize ScreenSize();
+/// Gives a window without parent its place: a child of the screen window, or top-level.
+void PlaceTopLevel(QWidget* widget, bool popup);
+/// Keeps the task bar and input panel above other windows of the screen.
+void RaiseScreenChrome();
+
+/// The virtual-key code of a Qt key event (0 when it has none).
+int VirtualKeyOf(const QKeyEvent& event);
+
+/// The timer service: real Qt timers, or occurrences driven by the TestClock.
+void StartTimer(Dialog* dialog, std::uintptr_t id, std::uint32_t periodMs);
+bool StopTimer(Dialog* dialog, std::uintptr_t id);
+void StopAllTimers(Dialog* dialog);
+/// True when the timer with id still belongs to the generation that fired.
+bool TimerCurrent(const Dialog* dialog, std::uintptr_t id, std::uint64_t generation);
+void InstallTimerClockObserver();
+void RemoveTimerClockObserver();
+
+/// Live windows by serial number, so that queued work for a destroyed window is dropped.
+std::uint64_t RegisterWindow(Window* window);
+void UnregisterWindow(std::uint64_t serial);
+/// Runs fn with the window when it still lives (UI thread).
+bool WithLiveWindow(std::uint64_t serial, const std::function<void(Window*)>& fn);
+std::uint64_t SerialOf(const Window* window);
+
+/// A surface drawing into a window's retained image; done runs when it is released.
+Surface ImageSurface(QImage& image, QSize size, std::function<void()> done);
+/// A surface on a painter that is already drawing (paint, erase and custom-draw handlers).
+Surface PainterSurface(QPainter& painter, QSize size);
+
+/// Closes every open message box with answer 0 (application end).
+void CloseAllMessageBoxes();
+
+/// The application's Qt event loop helpers.
+void InstallDispatcher();
+void RemoveDispatcher();
+bool UiThreadIsCurrent();
+
+/// A widget that shows a window's retained drawing above the widget's own look.
+class RetainedOverlay : public QWidget {
+public:
+    RetainedOverlay(QWidget* parent, const QImage* image);
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    const QImage* m_image;
+};
+
+} // namespace hh::win::detail

@@ -1,0 +1,391 @@
+// The message box service: one box widget for every caller, modal on the UI
+// thread, and shown without blocking the UI thread for a worker, which waits
+// for the answer.
+
+#include "internal.h"
+
+#include <platform/window/application.h>
+#include <platform/window/message_box.h>
+#include <platform/window/ui_thread.h>
+#include <platform/window/window.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace hh::win {
+
+using detail::ToQt;
+
+namespace {
+
+struct ButtonSpec {
+    const char* label;
+    int answer;
+};
+
+std::vector<ButtonSpec> ButtonsOf(std::uint32_t style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return {{"OK", IDOK}, {"Cancel", IDCANCEL}};
+    case MB_ABORTRETRYIGNORE:
+        return {{"Abort", IDABORT}, {"Retry", IDRETRY}, {"Ignore", IDIGNORE}};
+    case MB_YESNOCANCEL:
+        return {{"Yes", IDYES}, {"No", IDNO}, {"Cancel", IDCANCEL}};
+    case MB_YESNO:
+        return {{"Yes", IDYES}, {"No", IDNO}};
+    case MB_RETRYCANCEL:
+        return {{"Retry", IDRETRY}, {"Cancel", IDCANCEL}};
+    default:
+        return {{"OK", IDOK}};
+    }
+}
+
+/// The box: caption strip (on the device screen, where no window frame draws
+/// one), icon, text and the buttons of the style.
+class BoxWidget : public QDialog {
+public:
+    BoxWidget(const QString& text, const QString& caption, std::uint32_t style) {
+        setWindowTitle(caption);
+        auto* outer = new QVBoxLayout(this);
+        outer->setContentsMargins(0, 0, 0, 6);
+        if (detail::ScreenHost()) {
+            auto* title = new QLabel(caption, this);
+            title->setObjectName(QStringLiteral("caption"));
+            title->setAutoFillBackground(true);
+            QPalette palette;
+            palette.setColor(QPalette::Window, QColor(0, 0, 128));
+            palette.setColor(QPalette::WindowText, Qt::white);
+            title->setPalette(palette);
+            title->setContentsMargins(4, 2, 4, 2);
+            outer->addWidget(title);
+        }
+        auto* body = new QHBoxLayout;
+        body->setContentsMargins(8, 6, 8, 6);
+        if (const auto icon = IconOf(style); icon != QStyle::SP_CustomBase) {
+            auto* iconLabel = new QLabel(this);
+            iconLabel->setPixmap(QApplication::style()->standardIcon(icon).pixmap(24, 24));
+            body->addWidget(iconLabel, 0, Qt::AlignTop);
+        }
+        auto* textLabel = new QLabel(text, this);
+        textLabel->setObjectName(QStringLiteral("text"));
+        textLabel->setTextFormat(Qt::PlainText);
+        textLabel->setWordWrap(true);
+        body->addWidget(textLabel, 1);
+        outer->addLayout(body);
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        const auto specs = ButtonsOf(style);
+        const int defaultAnswer = DefaultAnswer(style);
+        for (const ButtonSpec& spec : specs) {
+            auto* button = new QPushButton(QString::fromLatin1(spec.label), this);
+            button->setDefault(spec.answer == defaultAnswer);
+            const int answer = spec.answer;
+            connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+            buttons->addWidget(button);
+        }
+        buttons->addStretch();
+        outer->addLayout(buttons);
+        m_cancelAnswer = specs.size() == 1 ? specs.front().answer : 0;
+        for (const ButtonSpec& spec : specs) {
+            if (spec.answer == IDCANCEL || spec.answer == IDNO) {
+                m_cancelAnswer = m_cancelAnswer ? m_cancelAnswer : spec.answer;
+            }
+        }
+    }
+
+    void reject() override {
+        // Escape answers like the box's cancel button; a box without one stays open.
+        if (m_cancelAnswer) {
+            done(m_cancelAnswer);
+        }
+    }
+
+private:
+    static QStyle::StandardPixmap IconOf(std::uint32_t style) {
+        switch (style & MB_ICONMASK) {
+        case MB_ICONERROR:
+            return QStyle::SP_MessageBoxCritical;
+        case MB_ICONQUESTION:
+            return QStyle::SP_MessageBoxQuestion;
+        case MB_ICONEXCLAMATION:
+            return QStyle::SP_MessageBoxWarning;
+        case MB_ICONINFORMATION:
+            return QStyle::SP_MessageBoxInformation;
+        default:
+            return QStyle::SP_CustomBase;
+        }
+    }
+    int m_cancelAnswer = 0;
+};
+
+struct OpenBox {
+    QPointer<BoxWidget> widget;
+    std::size_t recordIndex = static_cast<std::size_t>(-1);
+};
+
+std::mutex g_openMutex;
+std::vector<OpenBox> g_open;
+
+void Place(BoxWidget* box, const Window* owner) {
+    if (QWidget* host = detail::ScreenHost()) {
+        box->setParent(host, Qt::Widget);
+        box->adjustSize();
+        const QSize screen = detail::ScreenSize();
+        const QSize size = box->sizeHint().boundedTo(screen);
+        box->setGeometry((screen.width() - size.width()) / 2, (screen.height() - size.height()) / 2,
+                         size.width(), size.height());
+    } else {
+        QWidget* parent = owner && owner->Widget() ? owner->Widget()->window() : nullptr;
+        box->setParent(parent, Qt::Dialog);
+    }
+}
+
+/// Creates and opens the box on the UI thread; finished receives the answer.
+BoxWidget* Open(const MessageBoxRecord& record, std::size_t recordIndex,
+                std::function<void(int)> finished) {
+    auto* box = new BoxWidget(ToQt(record.text), ToQt(record.caption), record.style);
+    Place(box, record.owner);
+    box->setAttribute(Qt::WA_DeleteOnClose, false);
+    QObject::connect(box, &QDialog::finished, box, [box, recordIndex, finished](int answer) {
+        {
+            std::lock_guard lock(g_openMutex);
+            std::erase_if(g_open, [box](const OpenBox& open) { return open.widget == box; });
+        }
+        if (MessageBoxScript* script = MessageBoxScript::Installed()) {
+            if (recordIndex != static_cast<std::size_t>(-1)) {
+                script->SetAnswer(recordIndex, answer);
+            }
+        }
+        finished(answer);
+        box->deleteLater();
+    });
+    {
+        std::lock_guard lock(g_openMutex);
+        g_open.push_back(OpenBox{box, recordIndex});
+    }
+    if (MessageBoxScript* script = MessageBoxScript::Installed()) {
+        if (const std::optional<int> answer = script->NextAnswer(record.style)) {
+            const int value = *answer;
+            QTimer::singleShot(0, box, [box, value] { box->done(value); });
+        }
+    }
+    return box;
+}
+
+} // namespace
+
+int DefaultAnswer(std::uint32_t style) {
+    const auto specs = ButtonsOf(style);
+    const std::size_t index = (style & MB_DEFMASK) == MB_DEFBUTTON2   ? 1
+                              : (style & MB_DEFMASK) == MB_DEFBUTTON3 ? 2
+                                                                      : 0;
+    return specs[index < specs.size() ? index : 0].answer;
+}
+
+int MessageBox(const Window* owner, std::u16string_view text, std::uint32_t style) {
+    return MessageBox(owner, text, std::nullopt, style);
+}
+
+int MessageBox(const Window* owner, std::u16string_view text,
+               std::optional<std::u16string_view> caption, std::uint32_t style) {
+    Application* app = Application::Instance();
+    if (!app) {
+        return 0;
+    }
+    MessageBoxRecord record;
+    record.text = std::u16string(text);
+    record.caption = caption ? std::u16string(*caption) : app->Title();
+    record.style = style;
+    record.owner = owner;
+    record.fromUiThread = IsUiThread();
+    std::size_t recordIndex = static_cast<std::size_t>(-1);
+    if (MessageBoxScript* script = MessageBoxScript::Installed()) {
+        recordIndex = script->Record(record);
+    }
+    if (record.fromUiThread) {
+        int result = 0;
+        BoxWidget* box = Open(record, recordIndex, [&result](int answer) { result = answer; });
+        QPointer<BoxWidget> guard(box);
+        box->exec();
+        return result;
+    }
+    // From a worker: the UI thread opens the box and goes on; this thread waits for the answer.
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        bool opened = false;
+        int answer = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    // Releases the worker with 0 when the application ends before the box opened.
+    std::shared_ptr<void> unopened(nullptr, [wait](void*) {
+        {
+            std::lock_guard lock(wait->mutex);
+            if (wait->opened) {
+                return;
+            }
+            wait->done = true;
+        }
+        wait->cv.notify_all();
+    });
+    PostToUiThread([record, recordIndex, wait, unopened] {
+        {
+            std::lock_guard lock(wait->mutex);
+            wait->opened = true;
+        }
+        BoxWidget* box = Open(record, recordIndex, [wait](int answer) {
+            {
+                std::lock_guard lock(wait->mutex);
+                wait->done = true;
+                wait->answer = answer;
+            }
+            wait->cv.notify_all();
+        });
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+        box->raise();
+    });
+    unopened.reset();
+    std::unique_lock lock(wait->mutex);
+    wait->cv.wait(lock, [&] { return wait->done; });
+    return wait->answer;
+}
+
+namespace detail {
+
+void CloseAllMessageBoxes() {
+    std::vector<OpenBox> open;
+    {
+        std::lock_guard lock(g_openMutex);
+        open = g_open;
+    }
+    for (OpenBox& box : open) {
+        if (box.widget) {
+            box.widget->done(0);
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace detail
+
+// Scripted answers -------------------------------------------------------
+
+namespace {
+constexpr int kHold = -1;
+std::mutex g_scriptMutex;
+MessageBoxScript* g_script = nullptr;
+} // namespace
+
+struct MessageBoxScript::Impl {
+    mutable std::mutex mutex;
+    std::deque<int> answers;
+    std::vector<MessageBoxRecord> boxes;
+};
+
+MessageBoxScript::MessageBoxScript() : m_impl(std::make_unique<Impl>()) {
+    std::lock_guard lock(g_scriptMutex);
+    g_script = this;
+}
+
+MessageBoxScript::~MessageBoxScript() {
+    std::lock_guard lock(g_scriptMutex);
+    if (g_script == this) {
+        g_script = nullptr;
+    }
+}
+
+MessageBoxScript* MessageBoxScript::Installed() {
+    std::lock_guard lock(g_scriptMutex);
+    return g_script;
+}
+
+void MessageBoxScript::Answer(int answer) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->answers.push_back(answer);
+}
+
+void MessageBoxScript::Hold() {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->answers.push_back(kHold);
+}
+
+std::optional<int> MessageBoxScript::NextAnswer(std::uint32_t style) {
+    std::lock_guard lock(m_impl->mutex);
+    if (m_impl->answers.empty()) {
+        return DefaultAnswer(style);
+    }
+    const int answer = m_impl->answers.front();
+    m_impl->answers.pop_front();
+    if (answer == kHold) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+std::size_t MessageBoxScript::Record(MessageBoxRecord record) {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->boxes.push_back(std::move(record));
+    return m_impl->boxes.size() - 1;
+}
+
+void MessageBoxScript::SetAnswer(std::size_t index, int answer) {
+    std::lock_guard lock(m_impl->mutex);
+    if (index < m_impl->boxes.size()) {
+        m_impl->boxes[index].answer = answer;
+    }
+}
+
+std::vector<MessageBoxRecord> MessageBoxScript::Boxes() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->boxes;
+}
+
+std::size_t MessageBoxScript::OpenCount() const {
+    std::lock_guard lock(g_openMutex);
+    return g_open.size();
+}
+
+bool MessageBoxScript::WaitForOpen(std::size_t n, std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (OpenCount() < n) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        if (IsUiThread() && Application::Instance()) {
+            Application::Instance()->ProcessEvents();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool MessageBoxScript::AnswerOpen(int answer) {
+    return CallOnUiThread([answer] {
+        QPointer<BoxWidget> box;
+        {
+            std::lock_guard lock(g_openMutex);
+            if (!g_open.empty()) {
+                box = g_open.front().widget;
+            }
+        }
+        if (!box) {
+            return false;
+        }
+        box->done(answer);
+        return true;
+    });
+}
+
+} // namespace hh::win

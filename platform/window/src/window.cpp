@@ -1,0 +1,312 @@
+#include "internal.h"
+
+#include <platform/window/ui_thread.h>
+#include <platform/window/window.h>
+
+#include <QApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QVariant>
+#include <mutex>
+#include <unordered_map>
+
+namespace hh::win {
+namespace detail {
+namespace {
+
+constexpr char kWindowProperty[] = "hhWindow";
+
+std::mutex g_registryMutex;
+std::unordered_map<std::uint64_t, Window*> g_windows;
+std::unordered_map<const Window*, std::uint64_t> g_serials;
+std::uint64_t g_nextSerial = 1;
+
+} // namespace
+
+std::uint64_t RegisterWindow(Window* window) {
+    std::lock_guard lock(g_registryMutex);
+    const std::uint64_t serial = g_nextSerial++;
+    g_windows[serial] = window;
+    g_serials[window] = serial;
+    return serial;
+}
+
+void UnregisterWindow(std::uint64_t serial) {
+    std::lock_guard lock(g_registryMutex);
+    auto it = g_windows.find(serial);
+    if (it != g_windows.end()) {
+        g_serials.erase(it->second);
+        g_windows.erase(it);
+    }
+}
+
+std::uint64_t SerialOf(const Window* window) {
+    std::lock_guard lock(g_registryMutex);
+    auto it = g_serials.find(window);
+    return it == g_serials.end() ? 0 : it->second;
+}
+
+bool WithLiveWindow(std::uint64_t serial, const std::function<void(Window*)>& fn) {
+    Window* window = nullptr;
+    {
+        std::lock_guard lock(g_registryMutex);
+        auto it = g_windows.find(serial);
+        if (it == g_windows.end()) {
+            return false;
+        }
+        window = it->second;
+    }
+    // Windows are destroyed on the UI thread only, so it stays alive while fn runs here.
+    fn(window);
+    return true;
+}
+
+RetainedOverlay::RetainedOverlay(QWidget* parent, const QImage* image)
+    : QWidget(parent), m_image(image) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(parent->rect());
+    parent->installEventFilter(this);
+    raise();
+    show();
+}
+
+void RetainedOverlay::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawImage(0, 0, *m_image);
+}
+
+bool RetainedOverlay::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) {
+        setGeometry(parentWidget()->rect());
+    } else if (watched == parentWidget() && event->type() == QEvent::ChildAdded) {
+        raise();
+    }
+    return false;
+}
+
+} // namespace detail
+
+Window::Window() {
+    detail::RegisterWindow(this);
+}
+
+Window::~Window() {
+    detail::UnregisterWindow(detail::SerialOf(this));
+    if (m_widget) {
+        m_widget->setProperty(detail::kWindowProperty, QVariant());
+        if (!m_widget->parentWidget()) {
+            delete m_widget;
+        }
+    }
+}
+
+void Window::Attach(QWidget* widget) {
+    m_widget = widget;
+    widget->setProperty(detail::kWindowProperty,
+                        QVariant::fromValue(reinterpret_cast<quintptr>(this)));
+}
+
+void Window::Detach() {
+    if (m_widget) {
+        m_widget->setProperty(detail::kWindowProperty, QVariant());
+    }
+    m_widget = nullptr;
+    m_overlay = nullptr;
+    m_retained.reset();
+}
+
+Window* Window::FromWidget(const QWidget* widget) {
+    if (!widget) {
+        return nullptr;
+    }
+    const QVariant value = widget->property(detail::kWindowProperty);
+    return value.isValid() ? reinterpret_cast<Window*>(value.value<quintptr>()) : nullptr;
+}
+
+std::u16string Window::TextOnUi() const {
+    return m_widget ? detail::FromQt(m_widget->windowTitle()) : std::u16string();
+}
+
+void Window::SetTextOnUi(std::u16string_view text) {
+    if (m_widget) {
+        m_widget->setWindowTitle(detail::ToQt(text));
+    }
+}
+
+std::u16string Window::GetWindowText() const {
+    return CallOnUiThread([this] { return TextOnUi(); });
+}
+
+int Window::GetWindowTextLength() const {
+    return static_cast<int>(GetWindowText().size());
+}
+
+bool Window::SetWindowText(std::u16string_view text) {
+    return CallOnUiThread([&] {
+        if (!m_widget) {
+            return false;
+        }
+        if (TextOnUi() != text) {
+            SetTextOnUi(text);
+        }
+        return true;
+    });
+}
+
+bool Window::ShowWindow(int command) {
+    return CallOnUiThread([&] {
+        if (!m_widget) {
+            return false;
+        }
+        const bool wasVisible = !m_widget->isHidden();
+        if (command == SW_HIDE) {
+            m_widget->hide();
+        } else {
+            m_widget->show();
+            if (m_widget->isWindow() || m_widget->parentWidget() == detail::ScreenHost()) {
+                m_widget->raise();
+                detail::RaiseScreenChrome();
+            }
+        }
+        return wasVisible;
+    });
+}
+
+bool Window::IsWindowVisible() const {
+    return CallOnUiThread([this] { return m_widget && m_widget->isVisible(); });
+}
+
+bool Window::EnableWindow(bool enable) {
+    return CallOnUiThread([&] {
+        if (!m_widget) {
+            return false;
+        }
+        const bool wasDisabled = !m_widget->isEnabled();
+        m_widget->setEnabled(enable);
+        return wasDisabled;
+    });
+}
+
+bool Window::IsWindowEnabled() const {
+    return CallOnUiThread([this] { return m_widget && m_widget->isEnabled(); });
+}
+
+bool Window::MoveWindow(int x, int y, int width, int height, bool repaint) {
+    return CallOnUiThread([&] {
+        if (!m_widget) {
+            return false;
+        }
+        m_widget->setGeometry(x, y, std::max(0, width), std::max(0, VisibleHeight(height)));
+        if (repaint) {
+            m_widget->update();
+        }
+        return true;
+    });
+}
+
+Rect Window::GetWindowRect() const {
+    return CallOnUiThread([this] {
+        if (!m_widget) {
+            return Rect{};
+        }
+        QWidget* host = detail::ScreenHost();
+        const QPoint origin = host && host->isAncestorOf(m_widget)
+                                  ? m_widget->mapTo(host, QPoint(0, 0))
+                                  : m_widget->mapToGlobal(QPoint(0, 0));
+        return Rect{origin.x(), origin.y(), origin.x() + m_widget->width(),
+                    origin.y() + m_widget->height()};
+    });
+}
+
+Rect Window::GetClientRect() const {
+    return CallOnUiThread([this] {
+        QWidget* client = ClientWidget();
+        return client ? Rect{0, 0, client->width(), client->height()} : Rect{};
+    });
+}
+
+void Window::Invalidate(bool) {
+    CallOnUiThread([this] {
+        if (m_widget) {
+            m_widget->update();
+            for (QWidget* child : m_widget->findChildren<QWidget*>()) {
+                child->update();
+            }
+        }
+    });
+}
+
+void Window::UpdateWindow() {
+    CallOnUiThread([this] {
+        if (m_widget && m_widget->isVisible()) {
+            m_widget->repaint();
+        }
+    });
+}
+
+void Window::SetFocus() {
+    CallOnUiThread([this] {
+        if (m_widget) {
+            // Focus follows the active window, so the window takes the activation first.
+            m_widget->window()->activateWindow();
+            m_widget->setFocus(Qt::OtherFocusReason);
+        }
+    });
+}
+
+bool Window::HasFocus() const {
+    return CallOnUiThread([this] {
+        // The focus within this window's top-level window, active or not.
+        QWidget* focus = m_widget ? m_widget->window()->focusWidget() : nullptr;
+        return m_widget && focus && (focus == m_widget || m_widget->isAncestorOf(focus));
+    });
+}
+
+void Window::SetActiveWindow() {
+    CallOnUiThread([this] {
+        if (m_widget) {
+            m_widget->window()->activateWindow();
+        }
+    });
+}
+
+void Window::SetFont(const Font& font, bool redraw) {
+    CallOnUiThread([&] {
+        if (m_widget) {
+            m_widget->setFont(font.QtFont());
+            if (redraw) {
+                m_widget->update();
+            }
+        }
+    });
+}
+
+QImage& Window::RetainedImage() {
+    QWidget* client = ClientWidget();
+    const QSize size = client ? client->size().expandedTo(QSize(1, 1)) : QSize(1, 1);
+    if (!m_retained) {
+        m_retained = std::make_unique<QImage>(size, QImage::Format_ARGB32_Premultiplied);
+        m_retained->fill(Qt::transparent);
+    } else if (m_retained->size() != size) {
+        QImage grown(size, QImage::Format_ARGB32_Premultiplied);
+        grown.fill(Qt::transparent);
+        QPainter painter(&grown);
+        painter.drawImage(0, 0, *m_retained);
+        painter.end();
+        *m_retained = grown;
+    }
+    if (!m_overlay && client) {
+        m_overlay = new detail::RetainedOverlay(client, m_retained.get());
+    }
+    return *m_retained;
+}
+
+void Window::RetainedImageChanged() {
+    if (m_overlay) {
+        m_overlay->update();
+    }
+}
+
+} // namespace hh::win
