@@ -198,11 +198,16 @@ std::string FormatWideV(const char16_t* format, va_list argsIn) {
         if (*p == u'.') {
             ++p;
             spec.hasPrecision = true;
-            std::string digits = ReadNumber(p, args, spec.precisionValue);
-            spec.precision = "." + (spec.precisionValue < 0 ? std::string() : digits);
-            if (spec.precisionValue < 0) {
-                spec.hasPrecision = false;
-                spec.precision.clear();
+            bool star = *p == u'*';
+            if (ReadNumber(p, args, spec.precisionValue).empty() && !star) {
+                // A lone '.' is a precision of zero.
+                spec.precisionValue = 0;
+            }
+            // A negative '*' precision counts as none.
+            spec.hasPrecision = spec.precisionValue >= 0;
+            if (spec.hasPrecision) {
+                spec.precision.push_back('.');
+                spec.precision.append(std::to_string(spec.precisionValue));
             }
         }
         if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {

@@ -37,7 +37,8 @@ TEST(TraceFormat, WideFormatsAsTheDeviceDoes) {
         {Wide(u"%c%hc%C", u'\u00E9', 'a', 'b'), "\xC3\xA9"
                                                 "ab"},
         {Wide(u"[%6s][%-6s][%.2s]", u"ab", u"ab", u"abcdef"), "[    ab][ab    ][ab]"},
-        {Wide(u"[%*d][%-*d]", 4, 1, 3, 2), "[   1][2  ]"},
+        {Wide(u"[%*d][%-*d][%*d]", 4, 1, 3, 2, -3, 5), "[   1][2  ][5  ]"},
+        {Wide(u"[%.s][%.*s][%.*s]", u"abc", 1, u"abc", -1, u"abc"), "[][a][abc]"},
         {Wide(u"%.3f %g", 1.5, 0.25), "1.500 0.25"},
         {Wide(u"100%% %s", nullptr), "100% (null)"},
         {Wide(u"%n|%s", &count, u"after"), "|after"},
