@@ -4,8 +4,13 @@
 // type, a time-to-first-fix counter, the position and the UTC time. While its
 // "Analyze" box is ticked the reader thread posts every received chunk
 // (WM_NMEA_DATA) and waits on g_hDrawPillarEvent until the page has parsed and
-// drawn it. The pillars are drawn when a chunk arrives, into images the
-// pillars keep, so a repaint shows each pillar's last drawing.
+// drawn it; the page is done with the chunk text before it signals. Each
+// chunk stands alone: a sentence cut by the end of a read is not joined with
+// its rest in the next one. The pillars are drawn when a chunk arrives, into
+// images the pillars keep, so a repaint shows each pillar's last drawing.
+//
+// The template has no WS_VISIBLE: the page is created hidden in the
+// terminal's tab control and shown when its tab is chosen.
 //
 // The page works on the UI thread; ResetPage, StopTtff and ClearLabels may be
 // called from any thread and run there. Before the page's window exists and
