@@ -127,6 +127,7 @@ public:
     HandheldApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
     bool notify(QObject* receiver, QEvent* event) override {
+        MarkEventReceived(event);
         const auto type = event->type();
         if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && receiver->isWidgetType()) {
             auto* target = static_cast<QWidget*>(receiver);

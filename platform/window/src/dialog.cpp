@@ -247,9 +247,16 @@ std::intptr_t Dialog::DoModal() {
     if (!g_mainDialog) {
         g_mainDialog = this;
     }
-    // The application's dialog fills the device screen's work area.
     const Rect area = GetWorkArea();
-    m_impl->widget->setGeometry(area.left, area.top, area.Width(), area.Height());
+    if (!previousMain) {
+        // The application's dialog fills the device screen's work area.
+        m_impl->widget->setGeometry(area.left, area.top, area.Width(), area.Height());
+    } else {
+        // Dialogs it opens keep their template size, centred in the work area.
+        const QSize size = m_impl->widget->size();
+        m_impl->widget->move(area.left + (area.Width() - size.width()) / 2,
+                             area.top + (area.Height() - size.height()) / 2);
+    }
     const bool defaultFocus = OnInitDialog();
     if (!m_impl->ending && m_impl->widget) {
         m_impl->widget->show();

@@ -17,6 +17,10 @@
 
 class QKeyEvent;
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace hh::win::detail {
 
 inline QString ToQt(std::u16string_view text) {
@@ -26,6 +30,24 @@ inline QString ToQt(std::u16string_view text) {
 inline std::u16string FromQt(const QString& text) {
     return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
                           static_cast<std::size_t>(text.size()));
+}
+
+/// Qt's event queue is not built for ThreadSanitizer, so the hand-over of an
+/// event a worker posts is marked here: released by the poster, acquired by
+/// the UI thread before it reads the event.
+inline void MarkEventPosted(const void* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(const_cast<void*>(event));
+#else
+    (void)event;
+#endif
+}
+inline void MarkEventReceived(const void* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(const_cast<void*>(event));
+#else
+    (void)event;
+#endif
 }
 
 /// The widget that windows without parent live in: the device screen window

@@ -28,12 +28,12 @@ using detail::ToQt;
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonChoice {
     const char* label;
     int answer;
 };
 
-std::vector<ButtonSpec> ButtonsOf(std::uint32_t style) {
+std::vector<ButtonChoice> ButtonsOf(std::uint32_t style) {
     switch (style & MB_TYPEMASK) {
     case MB_OKCANCEL:
         return {{"OK", IDOK}, {"Cancel", IDCANCEL}};
@@ -84,21 +84,21 @@ public:
         outer->addLayout(body);
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
-        const auto specs = ButtonsOf(style);
+        const auto choices = ButtonsOf(style);
         const int defaultAnswer = DefaultAnswer(style);
-        for (const ButtonSpec& spec : specs) {
-            auto* button = new QPushButton(QString::fromLatin1(spec.label), this);
-            button->setDefault(spec.answer == defaultAnswer);
-            const int answer = spec.answer;
+        for (const ButtonChoice& choice : choices) {
+            auto* button = new QPushButton(QString::fromLatin1(choice.label), this);
+            button->setDefault(choice.answer == defaultAnswer);
+            const int answer = choice.answer;
             connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
             buttons->addWidget(button);
         }
         buttons->addStretch();
         outer->addLayout(buttons);
-        m_cancelAnswer = specs.size() == 1 ? specs.front().answer : 0;
-        for (const ButtonSpec& spec : specs) {
-            if (spec.answer == IDCANCEL || spec.answer == IDNO) {
-                m_cancelAnswer = m_cancelAnswer ? m_cancelAnswer : spec.answer;
+        m_cancelAnswer = choices.size() == 1 ? choices.front().answer : 0;
+        for (const ButtonChoice& choice : choices) {
+            if (choice.answer == IDCANCEL || choice.answer == IDNO) {
+                m_cancelAnswer = m_cancelAnswer ? m_cancelAnswer : choice.answer;
             }
         }
     }
@@ -185,11 +185,11 @@ BoxWidget* Open(const MessageBoxRecord& record, std::size_t recordIndex,
 } // namespace
 
 int DefaultAnswer(std::uint32_t style) {
-    const auto specs = ButtonsOf(style);
+    const auto choices = ButtonsOf(style);
     const std::size_t index = (style & MB_DEFMASK) == MB_DEFBUTTON2   ? 1
                               : (style & MB_DEFMASK) == MB_DEFBUTTON3 ? 2
                                                                       : 0;
-    return specs[index < specs.size() ? index : 0].answer;
+    return choices[index < choices.size() ? index : 0].answer;
 }
 
 int MessageBox(const Window* owner, std::u16string_view text, std::uint32_t style) {

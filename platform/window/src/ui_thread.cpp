@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QThread>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -13,9 +14,9 @@ namespace hh::win {
 namespace detail {
 namespace {
 
-const QEvent::Type kCallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-/// What a blocked sender waits on; the event marks it done when it ran or was dropped.
+/// What a blocked sender waits on; the call marks it done when it ran or was dropped.
 struct Completion {
     std::mutex mutex;
     std::condition_variable cv;
@@ -23,11 +24,11 @@ struct Completion {
     bool ran = false;
 };
 
-class CallEvent : public QEvent {
+class Call {
 public:
-    CallEvent(std::function<void()> fn, std::shared_ptr<Completion> completion)
-        : QEvent(kCallEvent), m_fn(std::move(fn)), m_completion(std::move(completion)) {}
-    ~CallEvent() override { Finish(false); }
+    Call(std::function<void()> fn, std::shared_ptr<Completion> completion)
+        : m_fn(std::move(fn)), m_completion(std::move(completion)) {}
+    ~Call() { Finish(false); }
     void Run() {
         m_fn();
         Finish(true);
@@ -50,20 +51,35 @@ private:
     std::shared_ptr<Completion> m_completion;
 };
 
+// The calls wait in one queue of our own, under our own lock, so that the
+// order and the hand-over between threads do not depend on Qt's queue; each
+// call posts one wake-up event that runs the oldest call.
+std::mutex g_mutex;
+std::deque<std::unique_ptr<Call>> g_queue;
+QObject* g_dispatcher = nullptr;
+Qt::HANDLE g_uiThread = nullptr;
+
 class Dispatcher : public QObject {
 public:
     bool event(QEvent* event) override {
-        if (event->type() == kCallEvent) {
-            static_cast<CallEvent*>(event)->Run();
-            return true;
+        MarkEventReceived(event);
+        if (event->type() != kWakeEvent) {
+            return QObject::event(event);
         }
-        return QObject::event(event);
+        std::unique_ptr<Call> call;
+        {
+            std::lock_guard lock(g_mutex);
+            if (!g_queue.empty()) {
+                call = std::move(g_queue.front());
+                g_queue.pop_front();
+            }
+        }
+        if (call) {
+            call->Run();
+        }
+        return true;
     }
 };
-
-std::mutex g_mutex;
-Dispatcher* g_dispatcher = nullptr;
-Qt::HANDLE g_uiThread = nullptr;
 
 } // namespace
 
@@ -74,15 +90,18 @@ void InstallDispatcher() {
 }
 
 void RemoveDispatcher() {
-    Dispatcher* dispatcher = nullptr;
+    QObject* dispatcher = nullptr;
+    std::deque<std::unique_ptr<Call>> dropped;
     {
         std::lock_guard lock(g_mutex);
         dispatcher = g_dispatcher;
         g_dispatcher = nullptr;
         g_uiThread = nullptr;
+        dropped.swap(g_queue);
     }
-    // Deleting the receiver drops its pending calls, which releases their senders.
     delete dispatcher;
+    // Dropping the calls that never ran releases their senders.
+    dropped.clear();
 }
 
 bool UiThreadIsCurrent() {
@@ -91,11 +110,15 @@ bool UiThreadIsCurrent() {
 }
 
 bool Post(std::function<void()> fn, std::shared_ptr<Completion> completion) {
+    std::unique_ptr<Call> call = std::make_unique<Call>(std::move(fn), std::move(completion));
     std::lock_guard lock(g_mutex);
     if (!g_dispatcher) {
         return false;
     }
-    QCoreApplication::postEvent(g_dispatcher, new CallEvent(std::move(fn), std::move(completion)));
+    g_queue.push_back(std::move(call));
+    auto* wake = new QEvent(kWakeEvent);
+    MarkEventPosted(wake);
+    QCoreApplication::postEvent(g_dispatcher, wake);
     return true;
 }
 

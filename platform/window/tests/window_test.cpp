@@ -165,6 +165,29 @@ TEST_F(WindowTest, MainDialogFillsTheWorkAreaAndChildPagesDieWithIt) {
     EXPECT_EQ(Dialog::MainDialog(), nullptr);
 }
 
+TEST_F(WindowTest, NestedModalDialogKeepsItsSizeCentred) {
+    DialogTemplate boxTpl =
+        Tpl({Ctl(1, u"BUTTON", u"OK", BS_DEFPUSHBUTTON, DluRect(23, 78, 69, 25))});
+    boxTpl.widthDlu = 116;
+    boxTpl.heightDlu = 110;
+    Recorder box(boxTpl);
+    Recorder main(Tpl({}));
+    Rect boxRect;
+    std::intptr_t boxResult = 0;
+    t::RunModal(main, [&] {
+        boxResult = t::RunModal(box, [&] {
+            boxRect = box.GetWindowRect();
+            t::PressEnter(box); // the default push button
+        });
+        main.EndDialog(IDOK);
+    });
+    EXPECT_EQ(boxResult, IDOK);
+    EXPECT_EQ(box.commands.front(), std::make_pair(1, BN_CLICKED));
+    const Rect area = GetWorkArea();
+    EXPECT_LT(boxRect.Width(), area.Width());
+    EXPECT_NEAR((boxRect.left + boxRect.right) / 2, area.Width() / 2, 1);
+}
+
 TEST_F(WindowTest, KeysPassThroughPreTranslationBeforeDispatch) {
     Recorder dialog(Tpl({Ctl(1000, u"EDIT", u"", ES_AUTOHSCROLL, DluRect(5, 5, 50, 12))}));
     ASSERT_TRUE(dialog.Create(nullptr));

@@ -179,3 +179,14 @@ void AdvanceAndProcess(hh::sys::TestClock& clock, std::chrono::milliseconds step
 }
 
 } // namespace hh::win::testing
+
+#if defined(__SANITIZE_THREAD__)
+// Qt's own libraries are not built for ThreadSanitizer: their internal locking
+// is invisible to it, so the memory functions they call across threads (the
+// posted-event list) would be reported. Races in our code are still reported.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n";
+}
+#endif

@@ -46,8 +46,9 @@ public:
 
     /// Runs the dialog modally and returns the EndDialog result (IDOK when
     /// Enter or the caption OK button ends it, IDCANCEL for Escape), or -1
-    /// when the dialog cannot be created. A dialog without parent fills the
-    /// device screen's work area. Called on the UI thread.
+    /// when the dialog cannot be created. The application's main dialog (the
+    /// first modal one) fills the device screen's work area; modal dialogs it
+    /// opens keep their size, centred. Called on the UI thread.
     std::intptr_t DoModal();
     /// Creates a modeless dialog: a child page of parent, or, without parent,
     /// a popup owned by the application's main dialog. Visible when the
