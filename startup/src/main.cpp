@@ -3,10 +3,13 @@
 
 #include <common/reg_key.h>
 #include <platform/system/clock.h>
+#include <platform/system/device_image.h>
 #include <platform/system/registry.h>
 #include <platform/system/trace.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 using namespace hh::sys;
 
@@ -15,6 +18,14 @@ uint32_t g_dwStartupTick = 0;
 int main() {
     g_dwStartupTick = GetTickCount();
     TracePrintf("===TIME==>g_dwStartupTick=%d\r\n", static_cast<int>(g_dwStartupTick));
+
+    // A device root that cannot be made is reported and treated like a key
+    // that cannot be opened.
+    std::string error;
+    if (!PrepareDeviceRoot(error)) {
+        std::fprintf(stderr, "startup: %s\n", error.c_str());
+        return 0;
+    }
 
     // Two runs at the same moment must both count: the read and the increment
     // happen under the registry's write lock, which the flush releases. A
