@@ -330,8 +330,16 @@ long Connection::checkLayout(bool& empty) {
 
 long Connection::initialise() {
     bool empty = false;
-    if (long error = checkLayout(empty)) {
+    // The layout is read in one read transaction: another connection may be
+    // laying the tables out right now, and a version read before its commit
+    // with a table count read after it would look like a foreign database.
+    if (long error = exec("BEGIN")) {
         return error;
+    }
+    long layout = checkLayout(empty);
+    sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    if (layout) {
+        return layout;
     }
     // Switching a new database to the log needs a moment alone with the file;
     // several processes that meet here take turns.

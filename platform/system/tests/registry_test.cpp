@@ -359,7 +359,7 @@ TEST_F(RegistryTest, LockedDatabaseTimesOutAndRecovers) {
 void CountUp(int times) {
     for (int i = 0; i < times; ++i) {
         RegistryTransaction transaction;
-        ASSERT_TRUE(transaction.ok());
+        ASSERT_TRUE(transaction.ok()) << "error " << transaction.error();
         Key key;
         ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"init\\App", key), ERROR_SUCCESS);
         uint32_t value = 0;
