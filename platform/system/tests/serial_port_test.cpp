@@ -3,10 +3,14 @@
 #include "serial_pty.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace hh::sys {
@@ -14,6 +18,22 @@ namespace {
 
 using test::Pty;
 using namespace std::chrono_literals;
+
+// Waits until the thread with that id is blocked in the kernel, so that a test
+// can release a wait it knows has begun.
+bool WaitUntilBlocked(pid_t tid) {
+    for (int i = 0; i < 5000; ++i) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S') {
+            return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
 
 std::span<std::byte> Bytes(std::vector<uint8_t>& v) {
     return std::as_writable_bytes(std::span(v));
@@ -367,11 +387,16 @@ TEST(SerialPort, SetCommMaskReleasesAPendingWait) {
     std::atomic<bool> returned{false};
     uint32_t events = 99;
     bool ok = false;
+    std::atomic<pid_t> readerTid{0};
     std::thread reader([&] {
+        readerTid = static_cast<pid_t>(syscall(SYS_gettid));
         ok = port->WaitCommEvent(events);
         returned = true;
     });
-    std::this_thread::sleep_for(20ms);
+    while (readerTid == 0) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(WaitUntilBlocked(readerTid));
     EXPECT_FALSE(returned) << "nothing received yet";
     ASSERT_TRUE(port->SetCommMask(0));
     reader.join();
