@@ -50,7 +50,7 @@ void WriteDebug(const std::string& text) {
 }
 
 // One conversion of a wide format, taken apart.
-struct Spec {
+struct Directive {
     std::string flags;
     std::string width;
     std::string precision; // with its '.'
@@ -60,45 +60,46 @@ struct Spec {
     char16_t conversion = 0;
 };
 
-std::string NarrowSpec(const Spec& spec, const char* length, char conversion) {
-    std::string text = "%" + spec.flags + spec.width + spec.precision + length;
+std::string NarrowDirective(const Directive& directive, const char* length, char conversion) {
+    std::string text = "%" + directive.flags + directive.width + directive.precision + length;
     text += conversion;
     return text;
 }
 
 template <typename... Args>
-std::string FormatOne(const std::string& spec, Args... args) {
-    int size = std::snprintf(nullptr, 0, spec.c_str(), args...);
+std::string FormatOne(const std::string& directive, Args... args) {
+    int size = std::snprintf(nullptr, 0, directive.c_str(), args...);
     if (size <= 0) {
         return {};
     }
     std::string out(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), args...);
+    std::snprintf(out.data(), out.size(), directive.c_str(), args...);
     out.resize(static_cast<size_t>(size));
     return out;
 }
 
 // Pads a converted string to the width the way %s does, counting characters.
-std::string PadString(const Spec& spec, const std::string& utf8, std::size_t characters) {
-    std::size_t width = spec.width.empty() ? 0 : std::strtoul(spec.width.c_str(), nullptr, 10);
+std::string PadString(const Directive& directive, const std::string& utf8, std::size_t characters) {
+    std::size_t width =
+        directive.width.empty() ? 0 : std::strtoul(directive.width.c_str(), nullptr, 10);
     if (characters >= width) {
         return utf8;
     }
     std::string pad(width - characters, ' ');
-    return spec.flags.find('-') != std::string::npos ? utf8 + pad : pad + utf8;
+    return directive.flags.find('-') != std::string::npos ? utf8 + pad : pad + utf8;
 }
 
-std::string FormatWideString(const Spec& spec, const char16_t* text) {
+std::string FormatWideString(const Directive& directive, const char16_t* text) {
     std::u16string_view view = text ? std::u16string_view(text) : std::u16string_view(u"(null)");
-    if (spec.hasPrecision && spec.precisionValue >= 0 &&
-        view.size() > static_cast<size_t>(spec.precisionValue)) {
-        view = view.substr(0, static_cast<size_t>(spec.precisionValue));
+    if (directive.hasPrecision && directive.precisionValue >= 0 &&
+        view.size() > static_cast<size_t>(directive.precisionValue)) {
+        view = view.substr(0, static_cast<size_t>(directive.precisionValue));
     }
-    return PadString(spec, Utf16ToUtf8(view), view.size());
+    return PadString(directive, Utf16ToUtf8(view), view.size());
 }
 
-std::string FormatNarrowString(const Spec& spec, const char* text) {
-    return FormatOne(NarrowSpec(spec, "", 's'), text ? text : "(null)");
+std::string FormatNarrowString(const Directive& directive, const char* text) {
+    return FormatOne(NarrowDirective(directive, "", 's'), text ? text : "(null)");
 }
 
 bool IsIntegerConversion(char16_t c) {
@@ -110,23 +111,25 @@ bool IsFloatConversion(char16_t c) {
            c == u'a' || c == u'A';
 }
 
-std::string FormatInteger(const Spec& spec, va_list& args) {
-    char conversion = static_cast<char>(spec.conversion);
+std::string FormatInteger(const Directive& directive, va_list& args) {
+    char conversion = static_cast<char>(directive.conversion);
     bool isSigned = conversion == 'd' || conversion == 'i';
-    const std::string& l = spec.length;
+    const std::string& l = directive.length;
     if (l == "ll" || l == "I64" || l == "j" || (l == "l" && sizeof(long) == 8) || l == "z" ||
         l == "t") {
         if (isSigned) {
-            return FormatOne(NarrowSpec(spec, "ll", conversion), va_arg(args, long long));
+            return FormatOne(NarrowDirective(directive, "ll", conversion), va_arg(args, long long));
         }
-        return FormatOne(NarrowSpec(spec, "ll", conversion), va_arg(args, unsigned long long));
+        return FormatOne(NarrowDirective(directive, "ll", conversion),
+                         va_arg(args, unsigned long long));
     }
     // int, short and char arguments all arrive promoted to int.
     const char* narrowLength = l == "h" ? "h" : l == "hh" ? "hh" : "";
     if (isSigned) {
-        return FormatOne(NarrowSpec(spec, narrowLength, conversion), va_arg(args, int));
+        return FormatOne(NarrowDirective(directive, narrowLength, conversion), va_arg(args, int));
     }
-    return FormatOne(NarrowSpec(spec, narrowLength, conversion), va_arg(args, unsigned int));
+    return FormatOne(NarrowDirective(directive, narrowLength, conversion),
+                     va_arg(args, unsigned int));
 }
 
 // Reads the digits or '*' of a width or precision.
@@ -184,73 +187,74 @@ std::string FormatWideV(const char16_t* format, va_list argsIn) {
             ++p;
             continue;
         }
-        Spec spec;
+        Directive directive;
         while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') {
-            spec.flags += static_cast<char>(*p++);
+            directive.flags += static_cast<char>(*p++);
         }
         int widthValue = -1;
-        spec.width = ReadNumber(p, args, widthValue);
-        if (widthValue < 0 && !spec.width.empty()) {
+        directive.width = ReadNumber(p, args, widthValue);
+        if (widthValue < 0 && !directive.width.empty()) {
             // A negative '*' width means left alignment.
-            spec.flags += '-';
-            spec.width = std::to_string(-widthValue);
+            directive.flags += '-';
+            directive.width = std::to_string(-widthValue);
         }
         if (*p == u'.') {
             ++p;
-            spec.hasPrecision = true;
+            directive.hasPrecision = true;
             bool star = *p == u'*';
-            if (ReadNumber(p, args, spec.precisionValue).empty() && !star) {
+            if (ReadNumber(p, args, directive.precisionValue).empty() && !star) {
                 // A lone '.' is a precision of zero.
-                spec.precisionValue = 0;
+                directive.precisionValue = 0;
             }
             // A negative '*' precision counts as none.
-            spec.hasPrecision = spec.precisionValue >= 0;
-            if (spec.hasPrecision) {
-                spec.precision.push_back('.');
-                spec.precision.append(std::to_string(spec.precisionValue));
+            directive.hasPrecision = directive.precisionValue >= 0;
+            if (directive.hasPrecision) {
+                directive.precision.push_back('.');
+                directive.precision.append(std::to_string(directive.precisionValue));
             }
         }
         if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            spec.length = "I64";
+            directive.length = "I64";
             p += 3;
         } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
             p += 3;
         } else {
             while (*p == u'h' || *p == u'l' || *p == u'L' || *p == u'z' || *p == u'j' ||
                    *p == u't' || *p == u'w') {
-                spec.length += static_cast<char>(*p++);
+                directive.length += static_cast<char>(*p++);
             }
         }
-        spec.conversion = *p;
-        if (!spec.conversion) {
+        directive.conversion = *p;
+        if (!directive.conversion) {
             break;
         }
         ++p;
-        char16_t c = spec.conversion;
+        char16_t c = directive.conversion;
         if (c == u's' || c == u'S') {
-            bool narrow = spec.length == "h" || (c == u'S' && spec.length.empty());
+            bool narrow = directive.length == "h" || (c == u'S' && directive.length.empty());
             if (narrow) {
-                out += FormatNarrowString(spec, va_arg(args, const char*));
+                out += FormatNarrowString(directive, va_arg(args, const char*));
             } else {
-                out += FormatWideString(spec, va_arg(args, const char16_t*));
+                out += FormatWideString(directive, va_arg(args, const char16_t*));
             }
         } else if (c == u'c' || c == u'C') {
             int value = va_arg(args, int);
-            bool narrow = spec.length == "h" || (c == u'C' && spec.length.empty());
+            bool narrow = directive.length == "h" || (c == u'C' && directive.length.empty());
             char16_t unit = narrow ? static_cast<char16_t>(static_cast<unsigned char>(value))
                                    : static_cast<char16_t>(value);
-            out += PadString(spec, Utf16ToUtf8(std::u16string_view(&unit, 1)), 1);
+            out += PadString(directive, Utf16ToUtf8(std::u16string_view(&unit, 1)), 1);
         } else if (IsIntegerConversion(c)) {
-            out += FormatInteger(spec, args);
+            out += FormatInteger(directive, args);
         } else if (IsFloatConversion(c)) {
-            if (spec.length == "L") {
-                out += FormatOne(NarrowSpec(spec, "L", static_cast<char>(c)),
+            if (directive.length == "L") {
+                out += FormatOne(NarrowDirective(directive, "L", static_cast<char>(c)),
                                  va_arg(args, long double));
             } else {
-                out += FormatOne(NarrowSpec(spec, "", static_cast<char>(c)), va_arg(args, double));
+                out += FormatOne(NarrowDirective(directive, "", static_cast<char>(c)),
+                                 va_arg(args, double));
             }
         } else if (c == u'p') {
-            out += FormatOne(NarrowSpec(spec, "", 'p'), va_arg(args, void*));
+            out += FormatOne(NarrowDirective(directive, "", 'p'), va_arg(args, void*));
         } else if (c == u'n') {
             // Writing through a pointer taken from a format is never honoured.
             va_arg(args, void*);
