@@ -1,0 +1,28 @@
+// VARDI: the serial terminal with its GPS monitor. It takes no arguments; the
+// device root, the screen and the port mapping come from the environment.
+
+#include <platform/system/device_image.h>
+#include <platform/system/module_path.h>
+#include <platform/system/serial_port.h>
+#include <platform/window/application.h>
+#include <simulator/receiver/receiver_host.h>
+#include <terminal/ui/dlg_terminal.h>
+
+#include <cstdio>
+#include <string>
+
+int main() {
+    hh::sys::SetModuleName(u"VARDI");
+    std::string error;
+    if (!hh::sys::PrepareDeviceRoot(error)) {
+        std::fprintf(stderr, "VARDI: %s\n", error.c_str());
+        return 1;
+    }
+    hh::sys::RegisterSerialDriver();
+    hh::sim::RegisterSimulatedPorts();
+
+    hh::win::Application app(u"VARDI");
+    terminal::CDlgTerminal dialog;
+    dialog.DoModal();
+    return 0;
+}

@@ -1,0 +1,88 @@
+// Capture to file: the save button and the log-all flush of the reader.
+
+#include "capture_file.h"
+#include "dlg_terminal_internal.h"
+
+#include <platform/system/module_path.h>
+#include <platform/window/message_box.h>
+#include <terminal/core/capture_name.h>
+
+#include <array>
+
+namespace terminal {
+
+using namespace hh::win;
+
+std::u16string CDlgTerminal::GetProgramDir() {
+    std::array<char16_t, 100> path{};
+    const uint32_t length = hh::sys::GetModuleFileName(path);
+    // A path cut short by the buffer names another folder: treat it as unreadable.
+    if (length == 0 || length >= path.size()) {
+        return {};
+    }
+    return ProgramDirOf(std::u16string_view(path.data(), length));
+}
+
+std::u16string CDlgTerminal::BuildSaveFileName() {
+    return terminal::BuildSaveFileName(GetProgramDir(), CurrentLocalTime());
+}
+
+void CDlgTerminal::SaveDisplay() {
+    const std::u16string name = BuildSaveFileName();
+    const std::u16string text = GetDlgItemText(IDC_EDIT_RECEIVE);
+    switch (WriteCaptureFile(name, text, CaptureMode::Create)) {
+    case CaptureResult::Ok:
+        MessageBox(this, name, u"ok", MB_OK);
+        break;
+    case CaptureResult::NoMemory:
+        MessageBox(this, u"alloc space failed");
+        break;
+    case CaptureResult::OpenFailed:
+        MessageBox(this, u"create file failed");
+        break;
+    case CaptureResult::WriteFailed:
+        MessageBox(this, u"write file failed");
+        break;
+    }
+}
+
+void CDlgTerminal::FlushDisplay(const ReaderSession& session) {
+    // Taking the text, writing it and emptying the display happen in one
+    // call on the UI thread, so that nothing arrives in between: the files
+    // and the display together hold every byte once. A capture that fails
+    // stays in the display for the next flush.
+    CaptureResult result = CaptureResult::Ok;
+    OnDialog(session.anchor, [&](CDlgTerminal& dlg) {
+        if (!dlg.IsCurrent(session)) {
+            return;
+        }
+        if (dlg.m_nLogMode != 0) {
+            if (dlg.m_nLogMode == 1) {
+                dlg.m_strLogFile = BuildSaveFileName();
+            }
+            result = WriteCaptureFile(dlg.m_strLogFile, dlg.GetDlgItemText(IDC_EDIT_RECEIVE),
+                                      CaptureMode::Append);
+            dlg.m_nLogMode = 2;
+        }
+        if (result == CaptureResult::Ok) {
+            dlg.SetDlgItemText(IDC_EDIT_RECEIVE, u"");
+        }
+    });
+    // Reported from the reader without an owner window: the box holds the
+    // reader until it is answered, never the UI thread.
+    switch (result) {
+    case CaptureResult::Ok:
+        break;
+    case CaptureResult::NoMemory:
+        MessageBox(nullptr, u"alloc space failed", u"err", MB_OK);
+        break;
+    case CaptureResult::OpenFailed:
+        MessageBox(nullptr, u"SaveAllDataToFile :open file failed", u"err", MB_OK);
+        break;
+    case CaptureResult::WriteFailed:
+        MessageBox(nullptr, u"SaveAllDataToFile :write file failed", u"err", MB_OK);
+        break;
+    }
+}
+
+} // namespace terminal
