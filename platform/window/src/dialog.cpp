@@ -271,7 +271,16 @@ std::intptr_t Dialog::DoModal() {
                 }
             }
         }
+        // As the window system does, a modal dialog disables its owner, the main dialog.
+        QWidget* owner = previousMain ? previousMain->Widget() : nullptr;
+        const bool ownerWasEnabled = owner && owner->isEnabled();
+        if (ownerWasEnabled) {
+            owner->setEnabled(false);
+        }
         m_impl->widget->exec();
+        if (ownerWasEnabled && previousMain->Widget() == owner) {
+            owner->setEnabled(true);
+        }
     }
     const std::intptr_t result = m_impl->result;
     if (m_impl->widget) {

@@ -5,6 +5,7 @@
 #include "internal.h"
 
 #include <platform/window/application.h>
+#include <platform/window/dialog.h>
 #include <platform/window/message_box.h>
 #include <platform/window/ui_thread.h>
 #include <platform/window/window.h>
@@ -136,7 +137,7 @@ struct OpenBox {
 std::mutex g_openMutex;
 std::vector<OpenBox> g_open;
 
-void Place(BoxWidget* box, const Window* owner) {
+void Place(BoxWidget* box, const Window* owner, std::uint32_t style) {
     if (QWidget* host = detail::ScreenHost()) {
         box->setParent(host, Qt::Widget);
         box->adjustSize();
@@ -146,15 +147,30 @@ void Place(BoxWidget* box, const Window* owner) {
                          size.width(), size.height());
     } else {
         QWidget* parent = owner && owner->Widget() ? owner->Widget()->window() : nullptr;
-        box->setParent(parent, Qt::Dialog);
+        Qt::WindowFlags flags = Qt::Dialog;
+        if (style & MB_TOPMOST) {
+            flags |= Qt::WindowStaysOnTopHint;
+        }
+        box->setParent(parent, flags);
     }
+}
+
+/// The widget of the window without parent that holds owner (a dialog), or null.
+QWidget* TopLevelDialogWidget(const Window* owner) {
+    for (QWidget* w = owner ? owner->Widget() : nullptr; w; w = w->parentWidget()) {
+        const bool topLevel = w->isWindow() || w->parentWidget() == detail::ScreenHost();
+        if (topLevel && dynamic_cast<Dialog*>(Window::FromWidget(w))) {
+            return w;
+        }
+    }
+    return nullptr;
 }
 
 /// Creates and opens the box on the UI thread; finished receives the answer.
 BoxWidget* Open(const MessageBoxRecord& record, std::size_t recordIndex,
                 std::function<void(int)> finished) {
     auto* box = new BoxWidget(ToQt(record.text), ToQt(record.caption), record.style);
-    Place(box, record.owner);
+    Place(box, record.owner, record.style);
     box->setAttribute(Qt::WA_DeleteOnClose, false);
     QObject::connect(box, &QDialog::finished, box, [box, recordIndex, finished](int answer) {
         {
@@ -215,8 +231,16 @@ int MessageBox(const Window* owner, std::u16string_view text,
     if (record.fromUiThread) {
         int result = 0;
         BoxWidget* box = Open(record, recordIndex, [&result](int answer) { result = answer; });
-        QPointer<BoxWidget> guard(box);
+        // The owner's dialog takes no input while its box is open.
+        QPointer<QWidget> ownerWidget = TopLevelDialogWidget(owner);
+        const bool ownerWasEnabled = ownerWidget && ownerWidget->isEnabled();
+        if (ownerWasEnabled) {
+            ownerWidget->setEnabled(false);
+        }
         box->exec();
+        if (ownerWasEnabled && ownerWidget) {
+            ownerWidget->setEnabled(true);
+        }
         return result;
     }
     // From a worker: the UI thread opens the box and goes on; this thread waits for the answer.

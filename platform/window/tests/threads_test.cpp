@@ -126,7 +126,9 @@ TEST_F(ThreadsTest, ModalBoxOnTheUiThreadKeepsTimersRunning) {
     MessageBoxScript script;
     script.Hold();
     dialog.SetTimer(11, 100);
+    bool ownerEnabled = true;
     dialog.onTimer = [&](std::uintptr_t) {
+        ownerEnabled = dialog.IsWindowEnabled();
         if (dialog.timers.size() == 3) {
             script.AnswerOpen(IDOK);
         }
@@ -146,6 +148,8 @@ TEST_F(ThreadsTest, ModalBoxOnTheUiThreadKeepsTimersRunning) {
     ticker.join();
     EXPECT_EQ(answer, IDOK);
     EXPECT_GE(dialog.timers.size(), 3u);
+    EXPECT_FALSE(ownerEnabled); // the owner is disabled while its box is open
+    EXPECT_TRUE(dialog.IsWindowEnabled());
     const auto boxes = script.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].fromUiThread);

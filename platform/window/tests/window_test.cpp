@@ -174,13 +174,17 @@ TEST_F(WindowTest, NestedModalDialogKeepsItsSizeCentred) {
     Recorder main(Tpl({}));
     Rect boxRect;
     std::intptr_t boxResult = 0;
+    bool mainEnabledDuringBox = true;
     t::RunModal(main, [&] {
         boxResult = t::RunModal(box, [&] {
             boxRect = box.GetWindowRect();
+            mainEnabledDuringBox = main.IsWindowEnabled();
             t::PressEnter(box); // the default push button
         });
+        EXPECT_TRUE(main.IsWindowEnabled()); // the owner takes input again
         main.EndDialog(IDOK);
     });
+    EXPECT_FALSE(mainEnabledDuringBox);
     EXPECT_EQ(boxResult, IDOK);
     EXPECT_EQ(box.commands.front(), std::make_pair(1, BN_CLICKED));
     const Rect area = GetWorkArea();
