@@ -32,7 +32,7 @@ DialogTemplate TerminalTemplate() {
     // The tab control comes before the receive display so that the display
     // lies above it; start-up replaces every rectangle below.
     tpl.controls = {
-        Make(IDC_TAB, WC_TABCONTROL, u"", WS_TABSTOP, DluRect(0, 0, 240, 77)),
+        Make(IDC_TAB, WC_TABCONTROL, u"", TCS_BOTTOM | WS_TABSTOP, DluRect(0, 0, 240, 77)),
         Make(IDC_EDIT_RECEIVE, WC_EDIT, u"",
              ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_VSCROLL | WS_BORDER | WS_TABSTOP,
              DluRect(2, 2, 234, 62)),
