@@ -83,10 +83,10 @@ void PtyReceiverHost::stop() {
 }
 
 bool PtyReceiverHost::emitNow() {
-    return !stopped_ && emit();
+    return !stopped_ && sendBurst();
 }
 
-bool PtyReceiverHost::emit() {
+bool PtyReceiverHost::sendBurst() {
     std::lock_guard lock(mutex_);
     std::string burst = source_->nextBurst();
     bool ok = writeAll(burst);
@@ -135,7 +135,7 @@ void PtyReceiverHost::run() {
         if (pacing_ == Pacing::RealTime) {
             auto now = SteadyClock::now();
             if (now >= next) {
-                if (!emit()) {
+                if (!sendBurst()) {
                     break;
                 }
                 next += period_;

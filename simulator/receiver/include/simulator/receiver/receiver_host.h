@@ -103,7 +103,7 @@ public:
 private:
     PtyReceiverHost() = default;
     void run();
-    bool emit();
+    bool sendBurst();
     bool writeAll(const std::string& bytes);
 
     std::unique_ptr<BurstSource> source_;
