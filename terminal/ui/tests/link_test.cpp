@@ -349,6 +349,32 @@ TEST_F(TerminalTest, EveryByteOfAFastStreamArrivesInOnePassInOrder) {
     });
 }
 
+TEST_F(TerminalTest, ClosingWhileTheReaderIsBusyIsSafeAndCountsStartAgain) {
+    const std::string stream = Stream(40000);
+    auto pty = MapPort(3);
+    Run([&](CDlgTerminal& dlg) {
+        SelectPort(dlg, 3);
+        for (int round = 0; round < 6; ++round) {
+            PressOpen(dlg);
+            ASSERT_TRUE(dlg.IsOpen());
+            ASSERT_TRUE(pty->Send(stream));
+            ASSERT_TRUE(WaitTaken(*pty));
+            // Close while the reader is in its pass, waiting to hand over a chunk.
+            m_clock->advance(500ms);
+            wt::ProcessEventsUntil([&] { return dlg.RxTotal() > 0; }, 200ms);
+            PressOpen(dlg);
+            ASSERT_FALSE(dlg.IsOpen());
+            EXPECT_EQ(dlg.RxTotal(), 0);
+            const std::u16string shown = Text(dlg, IDC_RX_COUNT);
+            // Chunks the closed port's reader still held are dropped.
+            for (int i = 0; i < 3; ++i) {
+                wt::AdvanceAndProcess(*m_clock, 500ms);
+            }
+            EXPECT_EQ(Text(dlg, IDC_RX_COUNT), shown);
+        }
+    });
+}
+
 TEST_F(TerminalTest, AVanishingDeviceNeitherCrashesNorHangsAndReopenWorks) {
     auto pty = MapPort(3);
     Run([&](CDlgTerminal& dlg) {
