@@ -42,8 +42,9 @@ std::string Stream(std::size_t n) {
 }
 
 TEST_F(TerminalTest, SaveWritesTheDisplayBytesAndOneZeroNextToTheProgram) {
-    const std::u16string display = u"line 1\r\nline 2 \u00E9\u20AC\r\n\u4E2D";
-    const std::string bytes = "line 1\r\nline 2 \xE9\x80\r\n?";
+    // Line ends as received, lone CR and LF included, are kept byte for byte.
+    const std::u16string display = u"line 1\r\nline 2 \u00E9\u20AC\r\n\u4E2D\rcr\nlf";
+    const std::string bytes = "line 1\r\nline 2 \xE9\x80\r\n?\rcr\nlf";
     Run([&](CDlgTerminal& dlg) {
         dlg.SetDlgItemText(IDC_EDIT_RECEIVE, display);
         wt::Click(dlg, IDC_BTN_SAVE);
