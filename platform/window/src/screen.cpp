@@ -35,6 +35,13 @@ public:
     }
 };
 
+/// The device screen drawn as one window on a desktop. It paints its own black
+/// rather than setting a palette, which every dialog on it would inherit.
+class DeviceScreenHost : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::black); }
+};
+
 /// The platform's task bar window, class "HHTaskBar".
 class TaskBar : public Window {
 public:
@@ -161,10 +168,8 @@ void CreateScreen() {
     if (configured && ParseScreenSize(configured, &width, &height)) {
         g_screen->deviceScreen = true;
         g_screen->natural = QSize(width, height);
-        g_screen->host = std::make_unique<QWidget>();
+        g_screen->host = std::make_unique<DeviceScreenHost>();
         g_screen->host->setWindowTitle(QStringLiteral("Handheld device"));
-        g_screen->host->setAutoFillBackground(true);
-        g_screen->host->setPalette(QPalette(Qt::black));
     } else {
         if (configured) {
             std::fprintf(stderr,

@@ -21,7 +21,8 @@ constexpr int kRowHeight = 8;
 
 ControlTemplate Label(int id, std::u16string text, std::uint32_t style, hh::win::Rect dlu) {
     return ControlTemplate{static_cast<std::uint16_t>(id), hh::win::WC_STATIC, std::move(text),
-                           style | hh::win::SS_NOPREFIX, dlu};
+                           style | hh::win::SS_NOPREFIX | hh::win::WS_CHILD | hh::win::WS_VISIBLE,
+                           dlu};
 }
 
 } // namespace
@@ -73,9 +74,11 @@ hh::win::DialogTemplate NmeaPageTemplate() {
     tpl.controls.push_back(
         Label(IDC_TIME_DATE, u"time date", SS_LEFT, DluRect(0, 57, 74, kRowHeight)));
     tpl.controls.push_back(ControlTemplate{IDC_CHK_ANALYZE, WC_BUTTON, u"Analyze",
-                                           BS_AUTOCHECKBOX | WS_TABSTOP, DluRect(132, 56, 40, 10)});
+                                           BS_AUTOCHECKBOX | WS_TABSTOP | WS_CHILD | WS_VISIBLE,
+                                           DluRect(132, 56, 40, 10)});
     tpl.controls.push_back(ControlTemplate{IDC_BTN_COLD, WC_BUTTON, u"Cold",
-                                           BS_PUSHBUTTON | WS_TABSTOP, DluRect(174, 56, 30, 11)});
+                                           BS_PUSHBUTTON | WS_TABSTOP | WS_CHILD | WS_VISIBLE,
+                                           DluRect(174, 56, 30, 11)});
     return tpl;
 }
 

@@ -121,6 +121,12 @@ TEST_F(NmeaPageTest, TemplateLaysOutTwelvePillarsWithLabelsUnderThem) {
         ASSERT_NE(m_page->GetDlgItem(id), nullptr) << id;
         rects.push_back(m_page->GetDlgItem(id)->Widget()->geometry());
     }
+    for (const auto& tpl : NmeaPageTemplate().controls) {
+        if (const hh::win::Control* control = m_page->GetDlgItem(tpl.id);
+            control && tpl.id != 0xFFFF) {
+            EXPECT_TRUE(control->Widget()->isVisibleTo(page)) << "control " << tpl.id;
+        }
+    }
     for (std::size_t i = 0; i < rects.size(); ++i) {
         EXPECT_TRUE(area.contains(rects[i])) << "control " << i << " leaves the page";
         for (std::size_t j = i + 1; j < rects.size(); ++j) {

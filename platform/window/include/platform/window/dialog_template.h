@@ -18,7 +18,7 @@ struct ControlTemplate {
     std::uint16_t id = 0;
     std::u16string windowClass; ///< "BUTTON", "EDIT", "STATIC", "COMBOBOX", "SysTabControl32", ...
     std::u16string text;
-    std::uint32_t style = 0; ///< WS_CHILD and WS_VISIBLE are implied unless exStyle says otherwise
+    std::uint32_t style = 0; ///< as compiled: a control without WS_VISIBLE starts hidden
     Rect dlu;                ///< left, top, right, bottom in dialog units
     std::uint32_t exStyle = 0;
 };
