@@ -256,11 +256,36 @@ std::optional<std::string> FindIgnoringCase(int rootFd, const std::string& rel,
     return found;
 }
 
+} // namespace
+
 bool ValidComponentChar(char16_t c) {
     return c >= 0x20 && c != u'"' && c != u'<' && c != u'>' && c != u'|' && c != u'*' && c != u'?';
 }
 
-} // namespace
+uint32_t PathError(int errnoValue) {
+    return errnoValue == ENOENT || errnoValue == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                         : ErrorFromErrno(errnoValue);
+}
+
+bool LeavesStateFolderAside(std::string_view rel) {
+    bool first = true;
+    for (std::size_t start = 0; start <= rel.size();) {
+        std::size_t end = rel.find('/', start);
+        if (end == std::string_view::npos) {
+            end = rel.size();
+        }
+        const std::string_view part = rel.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." || (first && EqualsIgnoreCase(FromUtf8(part), u".device"))) {
+            return false;
+        }
+        first = false;
+    }
+    return true;
+}
 
 bool InStateFolder(int rootFd, int fd) {
     const std::string state = ReadLink(ProcFdPath(rootFd)) + '/' + kDeviceStateFolder;
@@ -268,15 +293,28 @@ bool InStateFolder(int rootFd, int fd) {
     return path == state || path.starts_with(state + '/');
 }
 
-int OpenBeneath(int rootFd, const std::string& rel, int flags, mode_t mode) {
+int OpenAt2(int dirFd, const char* path, int flags, mode_t mode, uint64_t resolve) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
     how.mode = ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS | resolve;
     long fd;
     do {
-        fd = ::syscall(SYS_openat2, rootFd, rel.c_str(), &how, sizeof how);
+        fd = ::syscall(SYS_openat2, dirFd, path, &how, sizeof how);
     } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+    return static_cast<int>(fd);
+}
+
+int OpenBeneath(int rootFd, const std::string& rel, int flags, mode_t mode) {
+    // Without links on the way only a path that names the state folder can
+    // reach it, so the kernel's refusal of links spares the look at /proc.
+    if (LeavesStateFolderAside(rel)) {
+        const int fd = OpenAt2(rootFd, rel.c_str(), flags, mode, RESOLVE_NO_SYMLINKS);
+        if (fd >= 0 || errno != ELOOP) {
+            return fd;
+        }
+    }
+    const int fd = OpenAt2(rootFd, rel.c_str(), flags, mode, 0);
     if (fd < 0) {
         return -1;
     }
@@ -285,7 +323,7 @@ int OpenBeneath(int rootFd, const std::string& rel, int flags, mode_t mode) {
         errno = EACCES;
         return -1;
     }
-    return static_cast<int>(fd);
+    return fd;
 }
 
 bool IsVolumeName(std::u16string_view name) {
@@ -364,8 +402,7 @@ std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode) {
         if (fd < 0 && errno == ENOENT) {
             const auto match = FindIgnoringCase(r.root.get(), rel, parts[k], k == 0);
             if (!match) {
-                SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                                 : ErrorFromErrno(errno));
+                SetLastError(PathError(errno));
                 return std::nullopt;
             }
             if (!match->empty()) {
@@ -384,8 +421,7 @@ std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode) {
                 rel = Join(rel, name);
                 break;
             }
-            SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                             : ErrorFromErrno(errno));
+            SetLastError(PathError(errno));
             return std::nullopt;
         }
         ::close(fd);
@@ -400,8 +436,7 @@ std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode) {
     const int parent =
         OpenBeneath(r.root.get(), parentRel.empty() ? "." : parentRel, O_PATH | O_DIRECTORY);
     if (parent < 0) {
-        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                         : ErrorFromErrno(errno));
+        SetLastError(PathError(errno));
         return std::nullopt;
     }
     r.parent = Fd(parent);

@@ -42,6 +42,10 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 /// "*" and "?" wildcards, case-insensitive; "*.*" matches every name.
 bool MatchesPattern(std::u16string_view pattern, std::u16string_view name);
 
+/// Whether a character may stand in a name (not a control character, a
+/// wildcard or one of " < > |).
+bool ValidComponentChar(char16_t c);
+
 /// "/proc/self/fd/<fd>", optionally followed by "/<name>".
 std::string ProcFdPath(int fd, std::string_view name = {});
 
@@ -64,9 +68,22 @@ struct Resolved {
 /// component is reported through `exists`.
 std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode);
 
+/// The error of a path whose resolution failed with errno: a missing or
+/// non-folder component is ERROR_PATH_NOT_FOUND.
+uint32_t PathError(int errnoValue);
+
+/// openat2 beneath dirFd (RESOLVE_BENEATH|RESOLVE_NO_MAGICLINKS and the extra
+/// `resolve` flags), O_CLOEXEC added, retried on EINTR and EAGAIN. -1 with
+/// errno set on failure.
+int OpenAt2(int dirFd, const char* path, int flags, mode_t mode, uint64_t resolve);
+
 /// openat2 of `rel` beneath the root with RESOLVE_BENEATH|RESOLVE_NO_MAGICLINKS,
 /// refusing anything inside the state folder. -1 with errno set on failure.
 int OpenBeneath(int rootFd, const std::string& rel, int flags, mode_t mode = 0);
+
+/// True when `rel` has no ".." and does not start with the state folder: then
+/// only a symbolic link on the way could lead into the state folder.
+bool LeavesStateFolderAside(std::string_view rel);
 
 /// True when an open descriptor lies in <root>/.device.
 bool InStateFolder(int rootFd, int fd);

@@ -441,5 +441,177 @@ TEST_F(FilesTest, CopyToAFullVolumeKeepsTheOldTarget) {
     }
 }
 
+// A folder handle answers as the path functions do for folder + "\" + name.
+TEST_F(FilesTest, FolderHandleAnswersLikeThePaths) {
+    WriteHost(root_ / "SDMMC/Data/Nav.EXE", "nav");
+    WriteHost(root_ / "ResidentFlash/f.txt", "flash");
+    WriteHost(outside_ / "secret.txt", "secret");
+    std::filesystem::create_directories(root_ / "SDMMC/Data/Sub");
+    std::filesystem::create_symlink("../../ResidentFlash/f.txt", root_ / "SDMMC/Data/inside");
+    std::filesystem::create_symlink(outside_ / "secret.txt", root_ / "SDMMC/Data/outside");
+    std::filesystem::create_symlink("../../.device", root_ / "SDMMC/Data/state");
+    std::filesystem::create_symlink("nowhere", root_ / "SDMMC/Data/dangling");
+    ASSERT_TRUE(SetFileAttributes(u"\\SDMMC\\Data\\Nav.EXE", FILE_ATTRIBUTE_HIDDEN));
+    const std::u16string names[] = {
+        u"Nav.EXE", u"nav.exe", u"NAV.EXE",  u"Sub",      u"sub", u"inside",
+        u"outside", u"state",   u"dangling", u"none.txt", u"a/b", u"a:b",
+        u"a\\b",    u"*.exe",   u".",        u"..",       u"",    std::u16string(250, u'n'),
+    };
+    Directory folder = Directory::Open(u"\\sdmmc\\DATA");
+    ASSERT_TRUE(folder);
+    for (const std::u16string& name : names) {
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        const std::u16string path = u"\\sdmmc\\DATA\\" + name;
+        SetLastError(0);
+        const uint32_t expected = GetFileAttributes(path);
+        const uint32_t expectedError = expected == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        SetLastError(0);
+        // A handle takes one component: no "\", no "." or ".." and not the folder itself.
+        if (name.find(u'\\') != std::u16string::npos || name.empty() || name == u"." ||
+            name == u"..") {
+            EXPECT_EQ(folder.GetFileAttributes(name), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+            continue;
+        }
+        EXPECT_EQ(folder.GetFileAttributes(name), expected);
+        EXPECT_EQ(GetLastError(), expectedError);
+    }
+    EXPECT_EQ(folder.GetFileAttributes(u"nav.exe"), FILE_ATTRIBUTE_HIDDEN);
+
+    Directory root = Directory::Open(u"");
+    ASSERT_TRUE(root);
+    const std::pair<std::u16string, uint32_t> atRoot[] = {
+        {u"SDMMC", FILE_ATTRIBUTE_MOUNT_POINT},
+        {u"residentflash", FILE_ATTRIBUTE_MOUNT_POINT},
+        {u".device", INVALID_FILE_ATTRIBUTES},
+        {u".DEVICE", INVALID_FILE_ATTRIBUTES},
+    };
+    for (const auto& [name, attributes] : atRoot) {
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        EXPECT_EQ(root.GetFileAttributes(name), attributes);
+        EXPECT_FALSE(root.SetFileAttributes(name, FILE_ATTRIBUTE_HIDDEN));
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_TRUE(folder.SetFileAttributes(u"NAV.exe", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributes(u"\\SDMMC\\Data\\Nav.EXE"), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(folder.SetFileAttributes(u"outside", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(folder.SetFileAttributes(u"none.txt", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(FilesTest, FolderThatCannotBeOpenedFailsEveryCallWithItsError) {
+    WriteHost(root_ / "SDMMC/file.txt", "x");
+    WriteHost(root_ / "SDMMC/Src/a.txt", "a");
+    std::filesystem::create_directory_symlink(outside_, root_ / "SDMMC/out");
+    Directory source = Directory::Open(u"\\SDMMC\\Src");
+    ASSERT_TRUE(source);
+    const std::pair<std::u16string, uint32_t> cases[] = {
+        {u"\\SDMMC\\Missing", ERROR_PATH_NOT_FOUND},
+        {u"\\SDMMC\\Missing\\Deeper", ERROR_PATH_NOT_FOUND},
+        {u"\\SDMMC\\file.txt", ERROR_PATH_NOT_FOUND},
+        {u"\\SDMMC\\out", ERROR_ACCESS_DENIED},
+        {u"\\SDMMC\\..\\..", ERROR_ACCESS_DENIED},
+        {u"\\.device", ERROR_ACCESS_DENIED},
+        {u"\\SDMMC\\" + std::u16string(255, u'x'), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& [path, error] : cases) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        Directory folder = Directory::Open(path);
+        EXPECT_FALSE(folder);
+        EXPECT_EQ(GetLastError(), error);
+        SetLastError(0);
+        EXPECT_EQ(folder.GetFileAttributes(u"a.txt"), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), error);
+        SetLastError(0);
+        EXPECT_FALSE(folder.SetFileAttributes(u"a.txt", FILE_ATTRIBUTE_HIDDEN));
+        EXPECT_EQ(GetLastError(), error);
+        SetLastError(0);
+        EXPECT_FALSE(CopyFile(source, u"a.txt", folder, u"a.txt", false));
+        EXPECT_EQ(GetLastError(), error);
+    }
+    Directory none;
+    EXPECT_FALSE(CopyFile(source, u"a.txt", none, u"a.txt", false));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(std::filesystem::is_empty(outside_));
+}
+
+TEST_F(FilesTest, FolderCopiesReplaceNamesInAnyCaseAndKeepTheRules) {
+    WriteHost(root_ / "SDMMC/Src/nav.exe", "new nav");
+    WriteHost(root_ / "SDMMC/Src/ro.txt", "new ro");
+    WriteHost(root_ / "SDMMC/Src/dir", "new dir");
+    WriteHost(root_ / "ResidentFlash/Dst/NAV.EXE", "old nav");
+    WriteHost(root_ / "ResidentFlash/Dst/ro.txt", "old ro");
+    std::filesystem::create_directories(root_ / "ResidentFlash/Dst/DIR");
+    ASSERT_TRUE(SetFileAttributes(u"\\SDMMC\\Src\\nav.exe", FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributes(u"\\ResidentFlash\\Dst\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    Directory from = Directory::Open(u"\\SDMMC\\Src");
+    Directory to = Directory::Open(u"\\ResidentFlash\\Dst");
+    ASSERT_TRUE(from && to);
+
+    EXPECT_TRUE(CopyFile(from, u"NAV.exe", to, u"nav.exe", false));
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/NAV.EXE"), "new nav");
+    EXPECT_EQ(to.GetFileAttributes(u"nav.exe"), FILE_ATTRIBUTE_SYSTEM);
+    const std::tuple<const char*, std::u16string, std::u16string, bool, uint32_t> failures[] = {
+        {"read-only target", u"ro.txt", u"RO.TXT", false, ERROR_ACCESS_DENIED},
+        {"folder target", u"dir", u"dir", false, ERROR_ACCESS_DENIED},
+        {"existing target", u"nav.exe", u"Nav.Exe", true, ERROR_FILE_EXISTS},
+        {"missing source", u"none", u"none", false, ERROR_FILE_NOT_FOUND},
+        {"dot-dot source", u"..", u"x", false, ERROR_INVALID_NAME},
+        {"too long", u"nav.exe", std::u16string(250, u'x'), false, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& [what, source, target, failIfExists, error] : failures) {
+        SCOPED_TRACE(what);
+        SetLastError(0);
+        EXPECT_FALSE(CopyFile(from, source, to, target, failIfExists));
+        EXPECT_EQ(GetLastError(), error);
+    }
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/ro.txt"), "old ro");
+
+    // Names this handle creates are found in any case afterwards.
+    EXPECT_TRUE(CopyFile(from, u"ro.txt", to, u"New.txt", true));
+    EXPECT_TRUE(CopyFile(from, u"nav.exe", to, u"NEW.TXT", false));
+    EXPECT_FALSE(CopyFile(from, u"nav.exe", to, u"new.TXT", true));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/New.txt"), "new nav");
+    std::vector<std::u16string> expected = {u"DIR", u"NAV.EXE", u"New.txt", u"ro.txt"};
+    EXPECT_EQ(Names(u"\\ResidentFlash\\Dst\\*"), expected);
+
+    // A name removed behind the handle's back is created again as written.
+    std::filesystem::remove(root_ / "ResidentFlash/Dst/New.txt");
+    EXPECT_EQ(to.GetFileAttributes(u"new.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(CopyFile(from, u"ro.txt", to, u"new.txt", true));
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/new.txt"), "new ro");
+}
+
+// A copy that fails on a new name leaves no file behind; one that fails over
+// an old target leaves the old target.
+TEST_F(FilesTest, FailedFolderCopyLeavesNothingHalfWritten) {
+    WriteHost(root_ / "SDMMC/Src/big.bin", std::string(256 * 1024, 'b'));
+    WriteHost(root_ / "ResidentFlash/old.bin", "old contents");
+    const int result = RunInChild([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        Directory from = Directory::Open(u"\\SDMMC\\Src");
+        Directory to = Directory::Open(u"\\ResidentFlash");
+        for (std::u16string_view target : {u"new.bin", u"OLD.BIN"}) {
+            SetLastError(0);
+            if (CopyFile(from, u"big.bin", to, target, false)) {
+                return 1;
+            }
+            if (GetLastError() != ERROR_DISK_FULL) {
+                return 2;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/old.bin"), "old contents");
+    std::vector<std::u16string> expected = {u"old.bin"};
+    EXPECT_EQ(Names(u"\\ResidentFlash\\*"), expected);
+}
+
 } // namespace
 } // namespace hh::sys

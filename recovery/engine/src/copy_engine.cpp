@@ -49,13 +49,23 @@ bool IsSymbolicLink(std::u16string_view dir, std::u16string_view name) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+uint32_t WithoutReadOnlyHidden(uint32_t attributes) {
+    uint32_t kept = attributes & ~kReadOnlyHidden;
+    return kept != 0 ? kept : sys::FILE_ATTRIBUTE_NORMAL;
+}
+
 void ClearReadOnlyHidden(std::u16string_view path) {
     uint32_t attributes = sys::GetFileAttributes(path);
-    if (attributes == sys::INVALID_FILE_ATTRIBUTES) {
-        return;
+    if (attributes != sys::INVALID_FILE_ATTRIBUTES) {
+        sys::SetFileAttributes(path, WithoutReadOnlyHidden(attributes));
     }
-    uint32_t kept = attributes & ~kReadOnlyHidden;
-    sys::SetFileAttributes(path, kept != 0 ? kept : sys::FILE_ATTRIBUTE_NORMAL);
+}
+
+void ClearReadOnlyHidden(sys::Directory& dir, std::u16string_view name) {
+    uint32_t attributes = dir.GetFileAttributes(name);
+    if (attributes != sys::INVALID_FILE_ATTRIBUTES) {
+        dir.SetFileAttributes(name, WithoutReadOnlyHidden(attributes));
+    }
 }
 
 char16_t Upper(char16_t c) {
@@ -97,6 +107,10 @@ int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16strin
     if (!search) {
         return 1;
     }
+    // Both folders are resolved once; each file is then src + "\" + name and
+    // dst + "\" + name, checked as those paths would be.
+    sys::Directory from = sys::Directory::Open(src);
+    sys::Directory to = sys::Directory::Open(dst);
     do {
         if (IsDirectory(data)) {
             if (data.fileName == u"." || data.fileName == u"..") {
@@ -109,10 +123,8 @@ int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16strin
             continue;
         }
         KillIfExe(data.fileName);
-        std::u16string source = Child(src, data.fileName);
-        std::u16string target = Child(dst, data.fileName);
-        ClearReadOnlyHidden(target);
-        if (!sys::CopyFile(source, target, false)) {
+        ClearReadOnlyHidden(to, data.fileName);
+        if (!sys::CopyFile(from, data.fileName, to, data.fileName, false)) {
             g_dwLastCopyError = sys::GetLastError();
             return 0;
         }

@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <vector>
 
@@ -102,6 +103,29 @@ TEST_F(CopyEngineTest, OverwritesReadOnlyHiddenTarget) {
     EXPECT_EQ(sys::GetFileAttributes(u"\\ResidentFlash\\settings.dat") &
                   (sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN),
               0u);
+}
+
+TEST_F(CopyEngineTest, ReplacesFilesAndFoldersThatExistInAnotherCase) {
+    Put("SDMMC/Src/nav.exe", "new nav");
+    Put("SDMMC/Src/maps/europe.map", "new map");
+    Put("SDMMC/Src/maps/extra.map", "extra");
+    Put("ResidentFlash/Dst/NAV.EXE", "old nav");
+    Put("ResidentFlash/Dst/MAPS/Europe.MAP", "old map");
+    ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\Dst\\MAPS\\Europe.MAP",
+                                       sys::FILE_ATTRIBUTE_READONLY));
+    uint32_t counter = 0;
+    std::string out = CaptureStdout(
+        [&] { EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1); });
+    EXPECT_EQ(counter, 3u);
+    EXPECT_EQ(out, "dest:NAV.EXE\r\n");
+    EXPECT_EQ(Get("ResidentFlash/Dst/NAV.EXE"), "new nav");
+    EXPECT_EQ(Get("ResidentFlash/Dst/MAPS/Europe.MAP"), "new map");
+    EXPECT_EQ(Get("ResidentFlash/Dst/MAPS/extra.map"), "extra");
+    std::vector<std::u16string> top = {u"MAPS", u"NAV.EXE"};
+    std::vector<std::u16string> names = SearchOrder(u"\\ResidentFlash\\Dst");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, top);
+    EXPECT_EQ(SearchOrder(u"\\ResidentFlash\\Dst\\MAPS").size(), 2u);
 }
 
 TEST_F(CopyEngineTest, FailureOnTheThirdOfFiveStopsTheCopy) {

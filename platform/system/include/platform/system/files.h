@@ -135,12 +135,59 @@ bool CreateDirectory(std::u16string_view path);
 bool RemoveDirectory(std::u16string_view path);
 /// Deletes a file (a symbolic link itself, not what it points to).
 bool DeleteFile(std::u16string_view path);
-/// CopyFile: the data, the attributes and the modification time. The copy is
-/// written to a temporary file first and then put in place, so that a failed
-/// copy (ERROR_DISK_FULL and the like) leaves an old target as it was and
-/// nothing half-written. With failIfExists an existing target gives
+/// CopyFile: the data, the attributes and the modification time. An old
+/// target is replaced only by a complete copy, written to an unnamed file and
+/// renamed over it, so that a failed copy (ERROR_DISK_FULL and the like) or a
+/// process that dies meanwhile leaves it as it was. A new target is written in
+/// place and removed again when the copy fails. With failIfExists an existing target gives
 /// ERROR_FILE_EXISTS; a read-only target gives ERROR_ACCESS_DENIED. A target
 /// that is a symbolic link (inside the root) is replaced by the copy.
 bool CopyFile(std::u16string_view existing, std::u16string_view target, bool failIfExists);
+
+/// A folder resolved once, for work on many names directly inside it: each
+/// call then costs a few system calls on the folder instead of a resolution
+/// of the whole path. A call with name N behaves as the path function does
+/// with folder + "\" + N (the same errors, the MAX_PATH limit, read-only,
+/// links followed only beneath the root, the volume roots inside "\").
+///
+/// N is one component: "\", ".", ".." and wildcards give ERROR_INVALID_NAME.
+/// Names are matched ignoring case through an index of the folder's entries,
+/// read once, when a first name does not exist as written, and kept up to
+/// date with what this handle creates; a name written exactly as it exists is
+/// always found, and an entry another process adds meanwhile in another case
+/// only when it is written so. A folder renamed while open is still the one
+/// the handle works in.
+class Directory {
+public:
+    Directory();
+    Directory(Directory&& other) noexcept;
+    Directory& operator=(Directory&& other) noexcept;
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    ~Directory();
+
+    /// Opens an existing folder. When it cannot be opened the handle is not
+    /// open and every call on it fails with the error the opening gave
+    /// (ERROR_PATH_NOT_FOUND for a missing folder or a file, for instance);
+    /// the last error is set as well.
+    static Directory Open(std::u16string_view cePath);
+
+    bool IsOpen() const;
+    explicit operator bool() const { return IsOpen(); }
+
+    uint32_t GetFileAttributes(std::u16string_view name);
+    bool SetFileAttributes(std::u16string_view name, uint32_t attributes);
+
+    struct State;
+
+private:
+    friend bool CopyFile(Directory&, std::u16string_view, Directory&, std::u16string_view, bool);
+    State* state_ = nullptr;
+};
+
+/// CopyFile of from + "\" + existing to to + "\" + target, with the same
+/// guarantees as the path function.
+bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
+              std::u16string_view target, bool failIfExists);
 
 } // namespace hh::sys
