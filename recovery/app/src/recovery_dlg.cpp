@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -313,6 +314,7 @@ void CRecoveryDlg::StartRestartCountdown() {
 }
 
 void CRecoveryDlg::OnTimer(std::uintptr_t id) {
+    FollowCopiedFiles();
     Invalidate(true);
     if (id == TIMER_RESTART) {
         if (m_nCountdown > 0) {
@@ -331,6 +333,12 @@ void CRecoveryDlg::OnTimer(std::uintptr_t id) {
         RebootDevice();
     }
     win::Dialog::OnTimer(id);
+}
+
+void CRecoveryDlg::FollowCopiedFiles() {
+    if (m_bConfirmScreen == 0 && m_hCopyMutex) {
+        m_progress->SetPos(static_cast<int>(std::min<uint32_t>(CopiedFiles(), INT32_MAX)));
+    }
 }
 
 bool CRecoveryDlg::OnEraseBackground(win::Surface& surface) {
@@ -353,10 +361,13 @@ void CRecoveryDlg::DrawConfirmScreen(win::Surface& surface, const win::Rect& cli
     const int half = client.Height() / 2;
     win::Font title = BoldArial(26);
     win::Font previous = surface.SelectFont(title);
-    surface.DrawText(u"Marolt Emergency Recovery", win::Rect{0, 40, w, half}, kConfirmTitleFlags);
+    const int titleHeight = surface.DrawText(u"Marolt Emergency Recovery",
+                                             win::Rect{0, 40, w, half}, kConfirmTitleFlags);
     win::Font warning = BoldArial(18);
     surface.SelectFont(warning);
-    surface.DrawText(u"All user's settings will be lost, continue?", win::Rect{0, 80, w, half},
+    const Placement band = WarningBand(w, client.Height(), 40 + titleHeight);
+    surface.DrawText(u"All user's settings will be lost, continue?",
+                     win::Rect{band.x, band.y, band.x + band.width, band.y + band.height},
                      kConfirmWarningFlags);
     surface.SelectFont(previous);
 }
@@ -366,12 +377,7 @@ void CRecoveryDlg::DrawProgressScreen(win::Surface& surface, const win::Rect& cl
     const int half = client.Height() / 2;
     win::Font font = BoldArial(28);
     win::Font previous = surface.SelectFont(font);
-    uint32_t copied = 0;
-    if (m_hCopyMutex && Acquire(m_hCopyMutex)) {
-        copied = m_nCopiedFiles;
-        m_progress->SetPos(static_cast<int>(std::min<uint32_t>(copied, INT32_MAX)));
-        m_hCopyMutex.release();
-    }
+    const uint32_t copied = CopiedFiles();
     const win::Rect text{0, 0x50, w, half};
     if (m_bCompleted != 0) {
         surface.DrawText(u"Recovery completed!", text, kCompletedFlags);

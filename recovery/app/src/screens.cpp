@@ -1,5 +1,6 @@
 #include <recovery/app/screens.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace recovery {
@@ -30,6 +31,12 @@ ScreenLayout LayoutFor(int width, int height, int progressHeight) {
     layout.no = {30, 140, button, 50};
     layout.yes = {button + 60, 140, button, 50};
     return layout;
+}
+
+Placement WarningBand(int width, int height, int titleBottom) {
+    const int top = std::max(80, titleBottom);
+    const int bottom = std::max(top, LayoutFor(width, height, 0).no.y);
+    return {0, top, width, bottom - top};
 }
 
 std::u16string ProgressText(uint32_t copied, uint32_t total) {

@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QString>
 #include <QWidget>
 #include <chrono>
 #include <csignal>
@@ -41,6 +42,18 @@ namespace win = hh::win;
 namespace wt = hh::win::testing;
 namespace sim = hh::sim;
 using namespace std::chrono_literals;
+
+// Qt's warnings while a test runs: a control that repaints itself inside the
+// dialog's painting shows up here ("Recursive repaint detected") and leaves
+// the dialog unpainted on a real display.
+std::vector<std::string> g_qtWarnings;
+
+void RecordQtWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtDebugMsg && type != QtInfoMsg &&
+        message.contains(QStringLiteral("paint"), Qt::CaseInsensitive)) {
+        g_qtWarnings.push_back(message.toStdString());
+    }
+}
 
 struct Pair {
     std::string source;
@@ -74,6 +87,8 @@ protected:
         Put("SDMMC/Factory/sub/c.txt", "c");
         WritePathXml({{"\\SDMMC\\Factory", "\\ResidentFlash"}});
         app_.emplace(u"Restel");
+        g_qtWarnings.clear();
+        previousHandler_ = qInstallMessageHandler(RecordQtWarning);
         sim::RegisterSimulatedPower([this] {
             ++restarts_;
             if (dialog_) {
@@ -86,6 +101,7 @@ protected:
     void TearDown() override {
         sys::UnregisterStreamDriver("PWR");
         sys::RegisterKernelServices(nullptr);
+        qInstallMessageHandler(previousHandler_);
         app_.reset();
         ::unsetenv("HANDHELD_ROOT");
         std::error_code ec;
@@ -193,6 +209,7 @@ protected:
 
     sys::TestClock clock_;
     std::optional<win::Application> app_;
+    QtMessageHandler previousHandler_ = nullptr;
     std::filesystem::path root_;
     CRecoveryDlg* dialog_ = nullptr;
     std::intptr_t result_ = 0;
@@ -219,7 +236,19 @@ TEST_F(RestelTest, ConfirmationScreenThenYesRequestsTheRecoveryAndRestarts) {
         EXPECT_EQ(dialog_->GetDlgItemText(IDC_BTN_NO), u"NO");
         EXPECT_EQ(dialog_->GetDlgItemText(IDC_BTN_YES), u"YES");
         EXPECT_FALSE(dialog_->GetDlgItem(IDC_PROGRESS)->IsWindowVisible());
-        EXPECT_GT(DarkPixels(40, client.Height() / 2), 200) << "the title and the warning";
+        EXPECT_GT(DarkPixels(40, 80), 200) << "the title";
+        EXPECT_GT(DarkPixels(80, layout.no.y), 200) << "the warning, above the buttons";
+        // Beside and between the buttons nothing is drawn: no text hides behind them.
+        const QImage image = wt::Grab(*dialog_);
+        int darkBeside = 0;
+        for (int y = layout.no.y; y < layout.no.y + layout.no.height; ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const bool onButton = (x >= layout.no.x && x < layout.no.x + layout.no.width) ||
+                                      (x >= layout.yes.x && x < layout.yes.x + layout.yes.width);
+                darkBeside += !onButton && qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(darkBeside, 0);
         ClickThroughSleep(IDC_BTN_YES);
     });
     EXPECT_EQ(restarts_, 1);
@@ -251,6 +280,7 @@ TEST_F(RestelTest, EscapeEndsTheDialogAsTheWindowSystemDoes) {
 
 TEST_F(RestelTest, PendingFlagRunsTheRecoveryWithCountdownAndRestart) {
     ASSERT_TRUE(sim::StoreRecoverFlag(RECOVER_PENDING));
+
     std::vector<int32_t> countdowns;
     RunDialog([&] {
         EXPECT_EQ(dialog_->ConfirmScreen(), 0);
@@ -259,6 +289,16 @@ TEST_F(RestelTest, PendingFlagRunsTheRecoveryWithCountdownAndRestart) {
         EXPECT_TRUE(dialog_->GetDlgItem(IDC_PROGRESS)->IsWindowVisible());
         EXPECT_EQ(Flag(), 0u) << "cleared before the work starts";
         EXPECT_EQ(Get("ResidentFlash/old.dat"), "old") << "the worker starts at its next wake";
+        // Before the worker wakes: a redraw with files counted and copied shows
+        // the percentage and moves the bar.
+        dialog_->m_nTotalFiles = 3;
+        dialog_->SetCopiedFiles(1);
+        wt::AdvanceAndProcess(clock_, std::chrono::milliseconds(kPollPeriodMs));
+        wt::ProcessEvents();
+        EXPECT_EQ(dialog_->Item<win::ProgressBar>(IDC_PROGRESS)->GetPos(), 1);
+        EXPECT_GT(DarkPixels(80, 240), 200) << "the percentage";
+        dialog_->m_nTotalFiles = 0;
+        dialog_->SetCopiedFiles(0);
         ASSERT_TRUE(RunWorkerToTheEnd());
         ASSERT_EQ(dialog_->m_bCompleted, 1);
         auto* progress = dialog_->Item<win::ProgressBar>(IDC_PROGRESS);
@@ -278,6 +318,7 @@ TEST_F(RestelTest, PendingFlagRunsTheRecoveryWithCountdownAndRestart) {
     EXPECT_EQ(countdowns, (std::vector<int32_t>{5, 4, 3, 2, 1, 0}));
     EXPECT_EQ(restarts_, 1);
     EXPECT_EQ(box_.answered, 0);
+    EXPECT_TRUE(g_qtWarnings.empty()) << g_qtWarnings.front();
     EXPECT_FALSE(Exists("ResidentFlash/old.dat"));
     EXPECT_TRUE(Exists("ResidentFlash"));
     EXPECT_EQ(Get("ResidentFlash/a.txt"), "a");

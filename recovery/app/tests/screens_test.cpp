@@ -24,6 +24,23 @@ TEST(LayoutFor, PlacesBarAndButtons) {
     }
 }
 
+TEST(WarningBand, LiesBetweenTitleAndButtons) {
+    struct Case {
+        int width;
+        int height;
+        int titleBottom;
+        Placement expected;
+    } cases[] = {
+        {272, 480, 66, {0, 80, 272, 60}},  // a one-line title ends above 80
+        {272, 480, 92, {0, 92, 272, 48}},  // a wrapped title pushes it down
+        {480, 272, 66, {0, 80, 480, 60}},  //
+        {272, 480, 150, {0, 150, 272, 0}}, // no room left: an empty band, not a negative one
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WarningBand(c.width, c.height, c.titleBottom), c.expected) << c.titleBottom;
+    }
+}
+
 TEST(ScreenTexts, ProgressPercentTruncates) {
     struct Case {
         uint32_t copied;

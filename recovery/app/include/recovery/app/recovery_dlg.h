@@ -124,6 +124,11 @@ private:
     void OnYes();
     void OnNo();
     bool ReadConfiguration();
+    /// Moves the progress bar to the copied-file count (read under the copy
+    /// mutex), just before each redraw. Not done while drawing: the bar
+    /// repaints itself at once when its position changes, and a repaint
+    /// inside the dialog's own painting leaves the dialog unpainted.
+    void FollowCopiedFiles();
     void DrawConfirmScreen(hh::win::Surface& surface, const hh::win::Rect& client);
     void DrawProgressScreen(hh::win::Surface& surface, const hh::win::Rect& client);
 

@@ -27,6 +27,11 @@ struct ScreenLayout {
 /// right, 30 pixels apart with 30-pixel margins.
 ScreenLayout LayoutFor(int width, int height, int progressHeight);
 
+/// Where the confirmation warning is centred: from y 80, or from the title's
+/// bottom when its wrapped lines reach further, down to the buttons' top, so
+/// that the buttons never cover it.
+Placement WarningBand(int width, int height, int titleBottom);
+
 /// "Recovering...." before anything is counted, else "Recovering Marolt...N%"
 /// with N = copied * 100 / total, truncated (computed in 64 bits).
 std::u16string ProgressText(uint32_t copied, uint32_t total);
