@@ -57,6 +57,9 @@ class BoxWidget : public QDialog {
 public:
     BoxWidget(const QString& text, const QString& caption, std::uint32_t style) {
         setWindowTitle(caption);
+        // On the device screen the box is a child of the screen window, which
+        // draws no background for it.
+        setAutoFillBackground(true);
         auto* outer = new QVBoxLayout(this);
         outer->setContentsMargins(0, 0, 0, 6);
         if (detail::ScreenHost()) {

@@ -3,11 +3,14 @@
 
 #include "window_fixture.h"
 
+#include <platform/window/message_box.h>
 #include <platform/window/screen.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <thread>
 
 namespace hh::win::test {
 namespace {
@@ -19,6 +22,28 @@ TEST_F(WindowTest, ScreenSizeComesFromHandheldScreen) {
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 272);
     EXPECT_EQ(GetSystemMetrics(SM_CYCAPTION), 24);
     EXPECT_EQ(GetSystemMetrics(999), 0);
+}
+
+TEST_F(WindowTest, MessageBoxesOnTheDeviceScreenDrawTheirOwnBackground) {
+    MessageBoxScript script;
+    script.Hold();
+    std::thread worker([] { MessageBox(nullptr, u"XML ERROR!", u"", MB_TOPMOST); });
+    ASSERT_TRUE(script.WaitForOpen(1));
+    t::ProcessEvents();
+    QLabel* text = nullptr;
+    for (QWidget* w : QApplication::allWidgets()) {
+        if (w->objectName() == QStringLiteral("text") && w->isVisible()) {
+            text = qobject_cast<QLabel*>(w);
+        }
+    }
+    ASSERT_NE(text, nullptr);
+    // The screen window behind the box is black: the box's text must not be.
+    QWidget* screen = text->window();
+    const QImage shot = screen->grab().toImage();
+    const QPoint inside = text->mapTo(screen, QPoint(1, 1));
+    EXPECT_NE(shot.pixelColor(inside), QColor(Qt::black));
+    EXPECT_TRUE(script.AnswerOpen(IDOK));
+    worker.join();
 }
 
 TEST_F(WindowTest, TaskBarIsAStripAtTheBottomWhileShown) {
