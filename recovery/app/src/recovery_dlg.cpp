@@ -289,9 +289,13 @@ uint32_t CRecoveryDlg::RecoveryThreadProc(void* argument) {
     for (;;) {
         sys::Event stop = dlg->m_hStopEvent.Load();
         if (!stop) {
-            // The dialog has not stored the event yet: as a time-out.
+            // The dialog has not stored the event yet. Look again before
+            // anything else, so that a recovery always starts at a wake of
+            // the worker's 500 ms wait, never while the dialog still starts.
             sys::Sleep(0);
-        } else if (sys::WaitForSingleObject(stop, 500) == sys::WAIT_OBJECT_0) {
+            continue;
+        }
+        if (sys::WaitForSingleObject(stop, 500) == sys::WAIT_OBJECT_0) {
             return 0;
         }
         if (dlg->m_bStartRequest != 0) {
