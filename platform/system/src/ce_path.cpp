@@ -1,6 +1,7 @@
 #include "platform/system/ce_path.h"
 
 #include "ce_path_internal.h"
+#include "platform/system/code_page.h"
 #include "platform/system/device_root.h"
 #include "platform/system/error.h"
 
@@ -44,82 +45,23 @@ void Fd::reset() {
 }
 
 bool ToUtf8(std::u16string_view text, std::string& out) {
-    out.clear();
-    out.reserve(text.size());
+    // A host name must stand for exactly one device name: a lone surrogate
+    // has no UTF-8 form and is refused rather than replaced.
     for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-                return false;
-            }
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
             return false;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
     }
+    out = Utf16ToUtf8(text);
     return true;
 }
 
 std::u16string FromUtf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        uint32_t c = 0;
-        uint32_t minimum = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, c = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, c = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, c = lead & 0x07, minimum = 0x10000;
-        } else {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        bool valid = true;
-        for (int k = 1; valid && k <= extra; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-            }
-        }
-        if (!valid || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-        i += extra + 1;
-    }
-    return out;
+    return Utf8ToUtf16(text);
 }
 
 char16_t FoldCase(char16_t c) {
