@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct PairCase {
     std::string xml;
     std::vector<PathPair> expected;
 };
+
+// Cases are shown by their names in test listings.
+void PrintTo(const PairCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PairsTest : public ::testing::TestWithParam<PairCase> {};
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,11 @@ struct ValueCase {
     int attribute;
     std::u16string expected;
 };
+
+// Cases are shown by their names in test listings.
+void PrintTo(const ValueCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ValueTest : public ::testing::TestWithParam<ValueCase> {};
 
@@ -99,6 +105,11 @@ struct LoadCase {
     std::string xml;
     std::u16string box; // empty: no message box
 };
+
+// Cases are shown by their names in test listings.
+void PrintTo(const LoadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LoadFailureTest : public ::testing::TestWithParam<LoadCase> {};
 
