@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace hh::sys {
 
@@ -450,8 +450,12 @@ private:
     bool m_owner = false;
 };
 
+// Open keys by handle value. Values come from a counter and are never
+// reused, so a stale handle stays invalid instead of reaching a key that was
+// opened after it was closed.
 std::mutex g_handlesMutex;
-std::unordered_set<const RegistryKey*> g_handles;
+std::unordered_map<uintptr_t, std::unique_ptr<RegistryKey>> g_handles;
+uintptr_t g_nextHandle = 0x1000;
 
 // Copies what a handle stands for; false for a closed or unknown handle.
 bool Resolve(HKEY key, RegistryKey& result) {
@@ -464,18 +468,21 @@ bool Resolve(HKEY key, RegistryKey& result) {
         return true;
     }
     std::lock_guard lock(g_handlesMutex);
-    if (!g_handles.contains(key)) {
+    auto found = g_handles.find(reinterpret_cast<uintptr_t>(key));
+    if (found == g_handles.end()) {
         return false;
     }
-    result = *key;
+    result = *found->second;
     return true;
 }
 
 HKEY NewHandle(RegistryKey key) {
-    auto* handle = new RegistryKey(std::move(key));
+    auto entry = std::make_unique<RegistryKey>(std::move(key));
     std::lock_guard lock(g_handlesMutex);
-    g_handles.insert(handle);
-    return handle;
+    uintptr_t value = g_nextHandle;
+    g_nextHandle += 4;
+    g_handles.emplace(value, std::move(entry));
+    return reinterpret_cast<HKEY>(value);
 }
 
 // Checks a subkey path ("init\App"): no leading separator, no empty or overlong
@@ -780,13 +787,16 @@ long RegCloseKey(HKEY handle) {
     if (handle == HKEY_CURRENT_USER || handle == HKEY_LOCAL_MACHINE) {
         return ERROR_SUCCESS;
     }
+    std::unique_ptr<RegistryKey> closed;
     {
         std::lock_guard lock(g_handlesMutex);
-        if (!g_handles.erase(handle)) {
+        auto found = g_handles.find(reinterpret_cast<uintptr_t>(handle));
+        if (found == g_handles.end()) {
             return ERROR_INVALID_HANDLE;
         }
+        closed = std::move(found->second);
+        g_handles.erase(found);
     }
-    delete handle;
     return ERROR_SUCCESS;
 }
 
