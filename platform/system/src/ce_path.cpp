@@ -205,8 +205,7 @@ bool ValidComponentChar(char16_t c) {
 }
 
 uint32_t PathError(int errnoValue) {
-    return errnoValue == ENOENT || errnoValue == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                                         : ErrorFromErrno(errnoValue);
+    return ErrorFromErrno(errnoValue, ErrnoContext::Folder);
 }
 
 bool LeavesStateFolderAside(std::string_view rel) {
@@ -316,7 +315,7 @@ std::optional<Resolved> Resolve(std::u16string_view cePath, Leaf leafMode) {
     Resolved r;
     r.root = Fd(::open(DeviceRootDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!r.root.valid()) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        SetLastErrorFromErrno(errno, ErrnoContext::Folder);
         return std::nullopt;
     }
     if (parts.empty()) {

@@ -49,13 +49,50 @@ constexpr ErrnoMapping kErrnoTable[] = {
     {ENOTTY, ERROR_NOT_SUPPORTED},
     {EILSEQ, ERROR_INVALID_DATA},
 };
+
+struct ContextMapping {
+    ErrnoContext context;
+    int errnoValue;
+    uint32_t error;
+};
+
+// The values whose meaning depends on what the call was doing; consulted
+// before the general table.
+constexpr ContextMapping kContextTable[] = {
+    {ErrnoContext::Folder, ENOENT, ERROR_PATH_NOT_FOUND},
+    {ErrnoContext::Folder, ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {ErrnoContext::CreateFile, EEXIST, ERROR_FILE_EXISTS},
+    // rmdir of a folder that still has entries reports EEXIST or ENOTEMPTY.
+    {ErrnoContext::RemoveFolder, EEXIST, ERROR_DIR_NOT_EMPTY},
+    // A node without its hardware (a UART that is not fitted, an adapter being
+    // unplugged) is as absent to the caller as a missing node; a node another
+    // process holds is denied, as a second open in this one is.
+    {ErrnoContext::OpenDevice, ENOENT, ERROR_FILE_NOT_FOUND},
+    {ErrnoContext::OpenDevice, ENXIO, ERROR_FILE_NOT_FOUND},
+    {ErrnoContext::OpenDevice, ENODEV, ERROR_FILE_NOT_FOUND},
+    {ErrnoContext::OpenDevice, EIO, ERROR_FILE_NOT_FOUND},
+    {ErrnoContext::OpenDevice, EBUSY, ERROR_ACCESS_DENIED},
+    {ErrnoContext::OpenDevice, EWOULDBLOCK, ERROR_ACCESS_DENIED},
+    {ErrnoContext::DeviceIo, EIO, ERROR_DEVICE_NOT_CONNECTED},
+    {ErrnoContext::OpenProcess, ESRCH, ERROR_INVALID_PARAMETER},
+    {ErrnoContext::SignalProcess, ESRCH, ERROR_ACCESS_DENIED},
+};
 } // namespace
 
-uint32_t GetLastError() { return t_lastError; }
+uint32_t GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(uint32_t error) { t_lastError = error; }
+void SetLastError(uint32_t error) {
+    t_lastError = error;
+}
 
-uint32_t ErrorFromErrno(int errnoValue) {
+uint32_t ErrorFromErrno(int errnoValue, ErrnoContext context) {
+    for (const auto& m : kContextTable) {
+        if (m.context == context && m.errnoValue == errnoValue) {
+            return m.error;
+        }
+    }
     for (const auto& m : kErrnoTable) {
         if (m.errnoValue == errnoValue) {
             return m.error;
@@ -64,8 +101,8 @@ uint32_t ErrorFromErrno(int errnoValue) {
     return ERROR_GEN_FAILURE;
 }
 
-uint32_t SetLastErrorFromErrno(int errnoValue) {
-    t_lastError = ErrorFromErrno(errnoValue);
+uint32_t SetLastErrorFromErrno(int errnoValue, ErrnoContext context) {
+    t_lastError = ErrorFromErrno(errnoValue, context);
     return t_lastError;
 }
 

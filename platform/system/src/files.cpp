@@ -36,8 +36,8 @@ bool Fail(uint32_t error) {
     return false;
 }
 
-bool FailErrno() {
-    SetLastErrorFromErrno(errno);
+bool FailErrno(ErrnoContext context = ErrnoContext::Any) {
+    SetLastErrorFromErrno(errno, context);
     return false;
 }
 
@@ -234,7 +234,7 @@ File CreateFileOnce(std::u16string_view path, uint32_t access, uint32_t disposit
         if (errno == EEXIST && disposition != CREATE_NEW && retry) {
             return CreateFileOnce(path, access, disposition, flags, false);
         }
-        errno == EEXIST ? Fail(ERROR_FILE_EXISTS) : FailErrno();
+        FailErrno(ErrnoContext::CreateFile);
         return {};
     }
     SetLastError(ERROR_SUCCESS);
@@ -722,7 +722,7 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData& data) {
     }
     const int fd = OpenBeneath(r->root.get(), r->rel, O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
-        SetLastError(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        SetLastErrorFromErrno(errno);
         return {};
     }
     DIR* dir = ::fdopendir(fd);
@@ -807,7 +807,7 @@ bool RemoveDirectory(std::u16string_view path) {
     if (::unlinkat(r->parent.get(), r->leaf.c_str(), AT_REMOVEDIR) == 0) {
         return true;
     }
-    return errno == EEXIST ? Fail(ERROR_DIR_NOT_EMPTY) : FailErrno();
+    return FailErrno(ErrnoContext::RemoveFolder);
 }
 
 bool DeleteFile(std::u16string_view path) {
@@ -1066,7 +1066,7 @@ uint32_t Directory::GetFileAttributes(std::u16string_view name) {
     // A link is reported as what it leads to, followed beneath the root.
     Fd fd(OpenBeneath(state_->root.get(), state_->PathOf(host), O_PATH));
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : PathError(errno));
+        SetLastErrorFromErrno(errno);
         return INVALID_FILE_ATTRIBUTES;
     }
     return Attributes(st, ProcFdPath(fd.get()), true, volume);
@@ -1083,7 +1083,7 @@ bool Directory::SetFileAttributes(std::u16string_view name, uint32_t attributes)
     Fd fd(state_->OpenEntry(name, host, O_PATH));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-        return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : PathError(errno));
+        return FailErrno();
     }
     if (state_->isRoot && S_ISDIR(st.st_mode) && IsVolumeName(FromUtf8(host))) {
         return Fail(ERROR_ACCESS_DENIED);
@@ -1104,7 +1104,7 @@ bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
     Fd in(src.OpenEntry(existing, srcHost, O_RDONLY | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
     if (!in.valid() || ::fstat(in.get(), &st) != 0) {
-        return Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : PathError(errno));
+        return FailErrno();
     }
     if (!S_ISREG(st.st_mode)) {
         return Fail(ERROR_ACCESS_DENIED);

@@ -161,7 +161,7 @@ bool Process::Terminate(uint32_t /*exitCode*/) {
         return false;
     }
     if (PidfdSignal(pidfd_, SIGKILL) != 0) {
-        SetLastError(errno == ESRCH ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+        SetLastErrorFromErrno(errno, ErrnoContext::SignalProcess);
         return false;
     }
     return true;
@@ -225,7 +225,7 @@ Process OpenProcess(uint32_t /*access*/, bool /*inherit*/, uint32_t processId) {
     }
     const int pidfd = PidfdOpen(pid);
     if (pidfd < 0) {
-        SetLastError(errno == ESRCH ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
+        SetLastErrorFromErrno(errno, ErrnoContext::OpenProcess);
         return {};
     }
     Process process(pidfd, pid, false);

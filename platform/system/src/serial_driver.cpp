@@ -31,27 +31,10 @@ SerialRegistry& registry() {
     return r;
 }
 
-// A device node without its hardware (a UART that is not fitted, an adapter
-// being unplugged) is as absent to the caller as a missing node.
-uint32_t OpenError(int errnoValue) {
-    switch (errnoValue) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-        return ERROR_FILE_NOT_FOUND;
-    case EBUSY:
-    case EWOULDBLOCK:
-        return ERROR_ACCESS_DENIED;
-    default:
-        return ErrorFromErrno(errnoValue);
-    }
-}
-
 std::optional<SerialTarget> OpenHostPath(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        SetLastError(OpenError(errno));
+        SetLastErrorFromErrno(errno, ErrnoContext::OpenDevice);
         return std::nullopt;
     }
     // Another process holding the same device gets the same answer as a
@@ -59,7 +42,7 @@ std::optional<SerialTarget> OpenHostPath(const std::string& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int e = errno;
         ::close(fd);
-        SetLastError(OpenError(e));
+        SetLastErrorFromErrno(e, ErrnoContext::OpenDevice);
         return std::nullopt;
     }
     return SerialTarget{fd, {}};

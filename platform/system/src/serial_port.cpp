@@ -270,7 +270,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(SerialTarget target) {
     }
     state->dcb = DefaultDcb();
     if (!ApplyLineSettings(state->fd, MapDcbToLine(state->dcb))) {
-        return release(errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ErrorFromErrno(errno));
+        return release(ErrorFromErrno(errno, ErrnoContext::DeviceIo));
     }
     ModemIoctl(state->fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
     state->closeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -628,7 +628,7 @@ bool SerialPort::write(std::span<const std::byte> data, uint32_t& bytesWritten) 
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
-            failure = errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ErrorFromErrno(errno);
+            failure = ErrorFromErrno(errno, ErrnoContext::DeviceIo);
             break;
         }
         int waitMs = -1;

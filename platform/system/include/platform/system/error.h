@@ -1,6 +1,7 @@
 #pragma once
 // The per-thread last-error number of the device, with the Win32 error codes
-// that reach messages, files and other programs. errno is mapped in one table.
+// that reach messages, files and other programs. errno is mapped in one table,
+// with the few values whose meaning depends on the call beside it.
 
 #include <cstdint>
 
@@ -50,13 +51,28 @@ inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
+/// What a failed host call was doing. Some errno values mean something else to
+/// the device depending on the call: a missing folder on the way is a missing
+/// path, not a missing file; a device node without its hardware is absent.
+enum class ErrnoContext {
+    Any,           ///< no special meaning
+    Folder,        ///< resolving the folders of a path: missing or not a folder -> path not found
+    CreateFile,    ///< creating a file exclusively: it exists -> ERROR_FILE_EXISTS
+    RemoveFolder,  ///< removing a folder: EEXIST is a folder that is not empty
+    OpenDevice,    ///< opening a host device node: unplugged or absent -> not found, held -> denied
+    DeviceIo,      ///< reading or writing an open device: EIO is a vanished device
+    OpenProcess,   ///< opening a process by id: no such process -> invalid parameter
+    SignalProcess, ///< ending an opened process: already gone -> access denied
+};
+
 /// The calling thread's last-error number (0 until something fails).
 uint32_t GetLastError();
 /// Stores the calling thread's last-error number.
 void SetLastError(uint32_t error);
-/// The device error number for an errno value; unknown values give ERROR_GEN_FAILURE.
-uint32_t ErrorFromErrno(int errnoValue);
-/// SetLastError(ErrorFromErrno(errnoValue)); returns the stored number.
-uint32_t SetLastErrorFromErrno(int errnoValue);
+/// The device error number for an errno value of a call of the given kind;
+/// unknown values give ERROR_GEN_FAILURE.
+uint32_t ErrorFromErrno(int errnoValue, ErrnoContext context = ErrnoContext::Any);
+/// SetLastError(ErrorFromErrno(errnoValue, context)); returns the stored number.
+uint32_t SetLastErrorFromErrno(int errnoValue, ErrnoContext context = ErrnoContext::Any);
 
 } // namespace hh::sys
