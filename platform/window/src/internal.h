@@ -84,6 +84,9 @@ Surface ImageSurface(QImage& image, QSize size, std::function<void()> done);
 /// A surface on a painter that is already drawing (paint, erase and custom-draw handlers).
 Surface PainterSurface(QPainter& painter, QSize size);
 
+/// Applies the styles every control shares: WS_DISABLED, and hidden without WS_VISIBLE.
+void ApplyCommonStyle(QWidget* widget, const ControlTemplate& tpl);
+
 /// Closes every open message box with answer 0 (application end).
 void CloseAllMessageBoxes();
 
