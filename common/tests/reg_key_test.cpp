@@ -1,5 +1,6 @@
 #include <common/reg_key.h>
 #include <platform/system/error.h>
+#include <platform/system/testing.h>
 
 #include <gtest/gtest.h>
 
@@ -11,19 +12,9 @@ using namespace hh::sys;
 
 namespace {
 
-class RegKeyTest : public ::testing::Test {
+class RegKeyTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hh-key-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        setenv("HANDHELD_ROOT", m_root.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("HANDHELD_ROOT");
-        std::filesystem::remove_all(m_root);
-    }
-    std::filesystem::path m_root;
+    RegKeyTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 };
 
 TEST_F(RegKeyTest, ReadsWritesAndDefaults) {
@@ -80,8 +71,8 @@ TEST_F(RegKeyTest, ClosesOnScopeExitAndOnReuse) {
 }
 
 TEST_F(RegKeyTest, CreateFailsWhenTheRegistryCannotBeReached) {
-    std::ofstream(m_root / "file") << "x";
-    setenv("HANDHELD_ROOT", (m_root / "file" / "root").c_str(), 1);
+    std::ofstream(root_ / "file") << "x";
+    setenv("HANDHELD_ROOT", (root_ / "file" / "root").c_str(), 1);
     ::testing::internal::CaptureStderr();
     RegKey key;
     EXPECT_FALSE(key.Create(HKEY_LOCAL_MACHINE, u"init\\App"));

@@ -2,6 +2,7 @@
 
 #include <common/show_task_bar.h>
 #include <platform/system/clock.h>
+#include <platform/system/testing.h>
 #include <platform/window/application.h>
 #include <platform/window/screen.h>
 #include <platform/window/testing.h>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -20,12 +22,12 @@ protected:
     static void SetUpTestSuite() {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("HANDHELD_SCREEN", "480x272", 1);
-        char pattern[] = "/tmp/hh-taskbar-XXXXXX";
-        if (const char* root = mkdtemp(pattern)) {
-            setenv("HANDHELD_ROOT", root, 1);
-            setenv("XDG_RUNTIME_DIR", root, 0);
-        }
+        s_device = std::make_unique<hh::sys::testing::TempDeviceRoot>();
+        setenv("XDG_RUNTIME_DIR", s_device->base().c_str(), 0);
     }
+    static void TearDownTestSuite() { s_device.reset(); }
+
+    static inline std::unique_ptr<hh::sys::testing::TempDeviceRoot> s_device;
 
     Application app{u"VARDI"};
     hh::sys::TestClock clock;

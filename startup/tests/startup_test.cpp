@@ -2,10 +2,9 @@
 
 #include <platform/system/error.h>
 #include <platform/system/registry.h>
+#include <platform/system/testing.h>
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,60 +19,23 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 using namespace hh::sys;
 
 namespace {
 
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-};
+using hh::sys::testing::Program;
+using Result = hh::sys::testing::Captured;
 
-struct Result {
-    std::string out;
-    int exitCode = -1;
-};
-
-Child Start() {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return {};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    char* argv[] = {const_cast<char*>(STARTUP_PATH), nullptr};
-    Child child;
-    if (posix_spawn(&child.pid, STARTUP_PATH, &actions, nullptr, argv, environ) != 0) {
-        child.pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    child.out = fds[0];
-    return child;
+Program Start() {
+    return Program::Start(STARTUP_PATH);
 }
 
-Result Finish(Child child) {
-    Result result;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(child.out, buffer, sizeof buffer)) > 0) {
-        result.out.append(buffer, static_cast<size_t>(n));
-    }
-    close(child.out);
-    int status = 0;
-    if (child.pid > 0 && waitpid(child.pid, &status, 0) == child.pid && WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    }
-    return result;
+Result Finish(Program& child) {
+    return child.finish();
 }
 
 Result RunStartup() {
-    return Finish(Start());
+    return hh::sys::testing::RunProgram(STARTUP_PATH);
 }
 
 std::vector<std::string> Lines(const std::string& out) {
@@ -95,19 +57,9 @@ bool IsTickLine(const std::string& line) {
     return std::regex_match(line, std::regex("===TIME==>g_dwStartupTick=-?[0-9]+"));
 }
 
-class StartupTest : public ::testing::Test {
+class StartupTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hh-start-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        setenv("HANDHELD_ROOT", m_root.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("HANDHELD_ROOT");
-        unsetenv("HANDHELD_REGISTRY_TIMEOUT_MS");
-        std::filesystem::remove_all(m_root);
-    }
+    StartupTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 
     void store(const char16_t* name, uint32_t value) {
         HKEY key = nullptr;
@@ -132,9 +84,6 @@ protected:
         }
         return value;
     }
-    std::filesystem::path databasePath() const { return m_root / ".device" / "registry.db"; }
-
-    std::filesystem::path m_root;
 };
 
 TEST_F(StartupTest, TwoRunsOnANewDeviceCountOneThenTwo) {
@@ -178,10 +127,10 @@ TEST_F(StartupTest, StoredValuesAndTheSignedPrint) {
 
 TEST_F(StartupTest, FortyRunsAtOnceAddExactlyForty) {
     store(u"startup_cnt", 100);
-    std::vector<Child> children;
+    std::vector<Program> children;
     for (int i = 0; i < 40; ++i) {
         children.push_back(Start());
-        ASSERT_GT(children.back().pid, 0);
+        ASSERT_GT(children.back().pid(), 0);
     }
     std::set<std::string> counts;
     for (auto& child : children) {
@@ -205,13 +154,13 @@ TEST_F(StartupTest, UnreachableRegistryPrintsOnlyTheFirstLine) {
     const Case cases[] = {
         {"root cannot be created",
          [&] {
-             std::ofstream(m_root / "file") << "x";
-             setenv("HANDHELD_ROOT", (m_root / "file" / "root").c_str(), 1);
+             std::ofstream(root_ / "file") << "x";
+             setenv("HANDHELD_ROOT", (root_ / "file" / "root").c_str(), 1);
          }},
         {"corrupt database",
          [&] {
-             std::filesystem::create_directories(databasePath().parent_path());
-             std::ofstream(databasePath(), std::ios::binary) << corrupt;
+             std::filesystem::create_directories(registryDatabase().parent_path());
+             std::ofstream(registryDatabase(), std::ios::binary) << corrupt;
          }},
     };
     for (const auto& c : cases) {
@@ -222,9 +171,9 @@ TEST_F(StartupTest, UnreachableRegistryPrintsOnlyTheFirstLine) {
         auto lines = Lines(run.out);
         ASSERT_EQ(lines.size(), 1u) << run.out;
         EXPECT_TRUE(IsTickLine(lines[0])) << lines[0];
-        setenv("HANDHELD_ROOT", m_root.c_str(), 1);
+        setenv("HANDHELD_ROOT", root_.c_str(), 1);
     }
-    std::ifstream in(databasePath(), std::ios::binary);
+    std::ifstream in(registryDatabase(), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), corrupt);
 }
 
@@ -255,11 +204,11 @@ TEST_F(StartupTest, KilledAtAnyMomentLeavesTheOldOrTheNewCount) {
     store(u"startup_cnt", 0);
     uint32_t previous = 0;
     for (int i = 0; i < 24; ++i) {
-        Child child = Start();
-        ASSERT_GT(child.pid, 0);
+        Program child = Start();
+        ASSERT_GT(child.pid(), 0);
         // Spread the kills over the run, from before main to after the flush.
         usleep(static_cast<useconds_t>(i * 1500));
-        kill(child.pid, SIGKILL);
+        kill(child.pid(), SIGKILL);
         Finish(child);
         uint32_t now = stored(u"startup_cnt");
         ASSERT_TRUE(now == previous || now == previous + 1) << previous << " -> " << now;

@@ -1,17 +1,18 @@
-#include "file_test_support.h"
-
 #include <platform/system/ce_path.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
+#include <platform/system/testing.h>
 
 #include <string>
 
 namespace hh::sys {
 namespace {
 
+using namespace testing;
+
 using namespace std::string_literals;
 
-class CePathTest : public testing::DeviceRootTest {
+class CePathTest : public DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();

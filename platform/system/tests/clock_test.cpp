@@ -1,7 +1,6 @@
-#include "sync_test_support.h"
-
 #include <platform/system/clock.h>
 #include <platform/system/device_root.h>
+#include <platform/system/testing.h>
 
 #include <gtest/gtest.h>
 #include <time.h>
@@ -18,7 +17,7 @@ namespace hh::sys {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDeviceRoot;
+using testing::DeviceRootTest;
 using testing::WaitUntil;
 
 int64_t MonotonicNowMs() {
@@ -47,7 +46,7 @@ std::string ReadText(const std::filesystem::path& path) {
     return s.str();
 }
 
-using DeviceClock = TempDeviceRoot;
+using DeviceClock = DeviceRootTest;
 
 TEST_F(DeviceClock, StartsANewBootWhenTheStoredOneIsUnusable) {
     const std::string future = std::to_string(MonotonicNowMs() + 86400000);
@@ -94,14 +93,12 @@ TEST_F(DeviceClock, RootsKeepTheirOwnBoot) {
     const auto ago = static_cast<uint32_t>(BootAgo(900000));
     ASSERT_GT(ago, 1000u);
     EXPECT_GE(GetTickCount(), ago);
-    const auto first = root_;
-    std::string other = (std::filesystem::temp_directory_path() / "hh-sync-XXXXXX").string();
-    ASSERT_NE(mkdtemp(other.data()), nullptr);
-    setenv("HANDHELD_ROOT", other.c_str(), 1);
-    EXPECT_LT(GetTickCount(), 1000u);
-    setenv("HANDHELD_ROOT", first.c_str(), 1);
+    {
+        testing::TempDeviceRoot other(testing::RootLayout::Empty);
+        ASSERT_TRUE(other.ok());
+        EXPECT_LT(GetTickCount(), 1000u);
+    }
     EXPECT_GE(GetTickCount(), ago);
-    std::filesystem::remove_all(other);
 }
 
 TEST(SyncChild, ReportTickCount) {

@@ -1,15 +1,16 @@
-#include "file_test_support.h"
-
 #include <platform/system/device_image.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
+#include <platform/system/testing.h>
 
 #include <cstring>
 
 namespace hh::sys {
 namespace {
 
-class DeviceImageTest : public testing::DeviceRootTest {
+using namespace testing;
+
+class DeviceImageTest : public DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();

@@ -1,27 +1,15 @@
 #include <platform/system/device_root.h>
+#include <platform/system/testing.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <gtest/gtest.h>
 
 namespace hh::sys {
 namespace {
 
-class DeviceRootEnv : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* v = std::getenv("HANDHELD_ROOT")) {
-            saved_ = v;
-        }
-    }
-    void TearDown() override {
-        if (saved_.empty()) {
-            unsetenv("HANDHELD_ROOT");
-        } else {
-            setenv("HANDHELD_ROOT", saved_.c_str(), 1);
-        }
-    }
-    std::string saved_;
-};
+// Each case gets HANDHELD_ROOT back as it found it.
+using DeviceRootEnv = testing::DeviceRootTest;
 
 TEST_F(DeviceRootEnv, FollowsHandheldRootAndNormalises) {
     setenv("HANDHELD_ROOT", "/tmp/a/../device-x/", 1);

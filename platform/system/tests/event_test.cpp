@@ -1,10 +1,9 @@
-#include "sync_test_support.h"
-
 #include <platform/system/clock.h>
 #include <platform/system/device_root.h>
 #include <platform/system/error.h>
 #include <platform/system/event.h>
 #include <platform/system/named_mutex.h>
+#include <platform/system/testing.h>
 #include <platform/system/thread.h>
 #include <platform/system/wait.h>
 
@@ -22,7 +21,7 @@ namespace hh::sys {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDeviceRoot;
+using testing::DeviceRootTest;
 using testing::WaitUntil;
 
 std::size_t SharedObjectsOfThisRoot() {
@@ -34,7 +33,7 @@ std::size_t SharedObjectsOfThisRoot() {
     return count;
 }
 
-using Events = TempDeviceRoot;
+using Events = DeviceRootTest;
 
 TEST_F(Events, ManualAndAutomaticResetInEveryCombination) {
     struct Row {
@@ -224,15 +223,13 @@ TEST(SyncChild, SetTarven) {
 
 TEST_F(Events, NamedObjectsOfTwoDeviceRootsDoNotMeet) {
     Event first = Event::Create(EventReset::Manual, true, "EVENT_SAME_NAME");
-    std::string other = (std::filesystem::temp_directory_path() / "hh-sync-XXXXXX").string();
-    ASSERT_NE(mkdtemp(other.data()), nullptr);
-    setenv("HANDHELD_ROOT", other.c_str(), 1);
-    Event second = Event::Create(EventReset::Manual, false, "EVENT_SAME_NAME");
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
-    second.close();
-    setenv("HANDHELD_ROOT", root_.c_str(), 1);
-    std::filesystem::remove_all(other);
+    {
+        testing::TempDeviceRoot other(testing::RootLayout::Empty);
+        ASSERT_TRUE(other.ok());
+        Event second = Event::Create(EventReset::Manual, false, "EVENT_SAME_NAME");
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+        EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+    }
     EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
 }
 

@@ -1,7 +1,6 @@
-#include "file_test_support.h"
-
 #include <platform/system/error.h>
 #include <platform/system/files.h>
+#include <platform/system/testing.h>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -15,6 +14,8 @@
 
 namespace hh::sys {
 namespace {
+
+using namespace testing;
 
 std::span<const std::byte> Bytes(const std::string& text) {
     return std::as_bytes(std::span(text.data(), text.size()));
@@ -52,7 +53,7 @@ std::vector<std::u16string> Names(std::u16string_view pattern) {
     return names;
 }
 
-class FilesTest : public testing::DeviceRootTest {};
+class FilesTest : public DeviceRootTest {};
 
 TEST_F(FilesTest, DispositionsOnExistingAndMissingFiles) {
     struct Case {

@@ -1,9 +1,8 @@
-#include "sync_test_support.h"
-
 #include <platform/system/clock.h>
 #include <platform/system/error.h>
 #include <platform/system/event.h>
 #include <platform/system/named_mutex.h>
+#include <platform/system/testing.h>
 #include <platform/system/thread.h>
 #include <platform/system/wait.h>
 
@@ -17,10 +16,10 @@ namespace hh::sys {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempDeviceRoot;
+using testing::DeviceRootTest;
 using testing::WaitUntil;
 
-using Mutexes = TempDeviceRoot;
+using Mutexes = DeviceRootTest;
 
 TEST_F(Mutexes, AreRecursiveForTheirOwnerAndExcludeOthers) {
     for (const char* name : {"", "MUTEX_FOR_COPY"}) {

@@ -1,9 +1,8 @@
-#include "file_test_support.h"
-
 #include <platform/system/error.h>
 #include <platform/system/files.h>
 #include <platform/system/module_path.h>
 #include <platform/system/process.h>
+#include <platform/system/testing.h>
 
 #include <algorithm>
 #include <csignal>
@@ -11,7 +10,9 @@
 namespace hh::sys {
 namespace {
 
-class ProcessTest : public testing::DeviceRootTest {
+using namespace testing;
+
+class ProcessTest : public DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();

@@ -1,7 +1,6 @@
-#include "registry_test_support.h"
-
 #include <platform/system/error.h>
 #include <platform/system/registry.h>
+#include <platform/system/testing.h>
 
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -17,7 +16,7 @@
 namespace hh::sys {
 namespace {
 
-using testing::TempDeviceRoot;
+using testing::DeviceRootTest;
 
 // A key handle that closes itself, for the tests.
 struct Key {
@@ -58,7 +57,7 @@ std::string ReadFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-using RegistryTest = TempDeviceRoot;
+using RegistryTest = DeviceRootTest;
 
 TEST_F(RegistryTest, CreateWriteReadDeleteAndDefaults) {
     Key key;
@@ -274,7 +273,7 @@ TEST_F(RegistryTest, FlushedValuesSurviveAKilledProcess) {
 }
 
 TEST_F(RegistryTest, CorruptOrForeignDatabaseIsReportedAndLeftAlone) {
-    std::filesystem::create_directories(databasePath().parent_path());
+    std::filesystem::create_directories(registryDatabase().parent_path());
     struct Case {
         const char* what;
         std::string content;
@@ -283,7 +282,7 @@ TEST_F(RegistryTest, CorruptOrForeignDatabaseIsReportedAndLeftAlone) {
     std::string foreign;
     {
         sqlite3* db = nullptr;
-        std::string path = (m_root / "foreign.db").string();
+        std::string path = (root_ / "foreign.db").string();
         ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr,
                                nullptr),
@@ -300,7 +299,7 @@ TEST_F(RegistryTest, CorruptOrForeignDatabaseIsReportedAndLeftAlone) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         {
-            std::ofstream out(databasePath(), std::ios::binary | std::ios::trunc);
+            std::ofstream out(registryDatabase(), std::ios::binary | std::ios::trunc);
             out << c.content;
         }
         ::testing::internal::CaptureStderr();
@@ -309,14 +308,14 @@ TEST_F(RegistryTest, CorruptOrForeignDatabaseIsReportedAndLeftAlone) {
         RegistryTransaction transaction;
         EXPECT_FALSE(transaction.ok());
         std::string message = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(message.find(databasePath().string()), std::string::npos) << message;
-        EXPECT_EQ(ReadFile(databasePath()), c.content) << "the file must stay as it was";
+        EXPECT_NE(message.find(registryDatabase().string()), std::string::npos) << message;
+        EXPECT_EQ(ReadFile(registryDatabase()), c.content) << "the file must stay as it was";
     }
 }
 
 TEST_F(RegistryTest, DeviceRootThatCannotBeCreated) {
-    std::ofstream(m_root / "plain-file") << "x";
-    setenv("HANDHELD_ROOT", (m_root / "plain-file" / "root").c_str(), 1);
+    std::ofstream(root_ / "plain-file") << "x";
+    setenv("HANDHELD_ROOT", (root_ / "plain-file" / "root").c_str(), 1);
     ::testing::internal::CaptureStderr();
     Key key;
     long error = Create(HKEY_LOCAL_MACHINE, u"init\\App", key);
@@ -333,7 +332,7 @@ TEST_F(RegistryTest, LockedDatabaseTimesOutAndRecovers) {
 
     // Another program holds the write lock (it may as well be another process).
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(databasePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(registryDatabase().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
 
     ::testing::internal::CaptureStderr();

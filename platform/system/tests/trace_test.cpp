@@ -1,3 +1,4 @@
+#include <platform/system/testing.h>
 #include <platform/system/trace.h>
 
 #include <gtest/gtest.h>
@@ -70,9 +71,9 @@ TEST(TraceOutput, DebugOutputGoesToStandardErrorOrTheNamedFile) {
     OutputDebugStringW(nullptr);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "~Thread WAIT_TIMEOUT\nplain\nn=3\n");
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "hh-dbg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    std::filesystem::path log = std::filesystem::path(pattern) / "debug.log";
+    testing::TempDeviceRoot scratch(testing::RootLayout::Empty);
+    ASSERT_TRUE(scratch.ok());
+    const std::filesystem::path log = scratch.outside() / "debug.log";
     setenv("HANDHELD_DEBUG_LOG", log.c_str(), 1);
     ::testing::internal::CaptureStderr();
     OutputDebugStringW(u"first é\n");
@@ -82,7 +83,6 @@ TEST(TraceOutput, DebugOutputGoesToStandardErrorOrTheNamedFile) {
     std::ifstream in(log);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               "first \xC3\xA9\nsecond wide 2\n");
-    std::filesystem::remove_all(pattern);
 }
 
 TEST(TraceOutput, UnwritableDebugLogFallsBackToStandardError) {

@@ -1,6 +1,7 @@
 #include <platform/system/clock.h>
 #include <platform/system/device_root.h>
 #include <platform/system/error.h>
+#include <platform/system/testing.h>
 #include <simulator/power/power_driver.h>
 
 #include <gtest/gtest.h>
@@ -15,22 +16,17 @@
 namespace hh::sim {
 namespace {
 
-class PowerTest : public ::testing::Test {
+class PowerTest : public sys::testing::DeviceRootTest {
 protected:
+    PowerTest() : DeviceRootTest(sys::testing::RootLayout::Empty) {}
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "power-root-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        ::setenv("HANDHELD_ROOT", m_root.c_str(), 1);
+        DeviceRootTest::SetUp();
         RegisterSimulatedPower([this] { ++m_programEnds; });
     }
     void TearDown() override {
         sys::UnregisterStreamDriver("PWR");
         sys::RegisterKernelServices(nullptr);
-        ::unsetenv("HANDHELD_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);
+        DeviceRootTest::TearDown();
     }
 
     static std::unique_ptr<sys::StreamDevice> OpenPower() {
@@ -53,7 +49,6 @@ protected:
     }
     static bool Restart() { return sys::KernelIoControl(IOCTL_HAL_REBOOT, {}, {}, nullptr); }
 
-    std::filesystem::path m_root;
     int m_programEnds = 0;
 };
 
@@ -150,34 +145,18 @@ TEST_F(PowerTest, DamagedFlagFileFailsTheRead) {
 // The restart ends the program that asked for it; a child process stands for
 // that program, with the default program end.
 TEST_F(PowerTest, RestartEndsTheCallingProgramAfterFlushingItsOutput) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::close(pipeFds[0]);
+    const sys::testing::Captured child = sys::testing::CaptureInChild([] {
         RegisterSimulatedPower();
         if (!Write(100)) {
-            ::_exit(3);
+            return 3;
         }
         std::printf("before restart\n");
         Restart();
         std::printf("after restart\n");
-        ::_exit(4);
-    }
-    ::close(pipeFds[1]);
-    std::string output;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-        output.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(output, "before restart\n");
+        return 4;
+    });
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.out, "before restart\n");
     EXPECT_EQ(Read(), 101u) << "the flag survives the restart of another program";
 }
 

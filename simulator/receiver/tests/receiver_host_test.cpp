@@ -1,5 +1,6 @@
 #include "platform/system/error.h"
 #include "platform/system/serial_port.h"
+#include "platform/system/testing.h"
 #include "simulator/receiver/receiver_host.h"
 
 #include <gtest/gtest.h>
@@ -263,33 +264,20 @@ TEST_F(SimulatedPortsTest, ReplayTargetFromTheEnvironment) {
     EXPECT_EQ(sys::GetLastError(), sys::ERROR_FILE_NOT_FOUND);
 }
 
-fs::path LogsDir() {
-    if (const char* dir = std::getenv("HH_NMEA_LOGS")) {
-        return dir;
-    }
-    return HH_NMEA_LOGS_DIR;
-}
-
 TEST(RecordedLogs, EveryLogPlaysBackInBursts) {
-    fs::path dir = LogsDir();
-    if (!fs::is_directory(dir)) {
-        GTEST_SKIP() << "recorded NMEA logs not found at " << dir
-                     << " (set HH_NMEA_LOGS to the folder of *.log recordings)";
+    const std::vector<fs::path> logs = sys::testing::RecordedLogs();
+    if (logs.empty()) {
+        GTEST_SKIP() << sys::testing::NoRecordedLogsMessage();
     }
-    int logs = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() != ".log") {
-            continue;
-        }
-        ++logs;
-        auto source = ReplaySource::Load(entry.path().string());
-        ASSERT_NE(source, nullptr) << entry.path();
-        EXPECT_GT(source->burstCount(), 5u) << entry.path();
+    const fs::path dir = sys::testing::RecordedLogsFolder();
+    for (const fs::path& log : logs) {
+        auto source = ReplaySource::Load(log.string());
+        ASSERT_NE(source, nullptr) << log;
+        EXPECT_GT(source->burstCount(), 5u) << log;
         std::string first = source->nextBurst();
-        EXPECT_EQ(first.find('#'), std::string::npos) << entry.path();
-        EXPECT_EQ(first.substr(first.size() - 2), "\r\n") << entry.path();
+        EXPECT_EQ(first.find('#'), std::string::npos) << log;
+        EXPECT_EQ(first.substr(first.size() - 2), "\r\n") << log;
     }
-    EXPECT_GT(logs, 0);
 
     auto source = ReplaySource::Load((dir / "mt3339.log").string());
     ASSERT_NE(source, nullptr);

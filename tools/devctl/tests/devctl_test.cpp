@@ -2,11 +2,9 @@
 
 #include <platform/system/error.h>
 #include <platform/system/registry.h>
+#include <platform/system/testing.h>
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,91 +13,19 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 using namespace hh::sys;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = hh::sys::testing::Captured;
 
-void ReadBoth(int outFd, int errFd, Result& result) {
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) {
-                continue;
-            }
-            char buffer[512];
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-        }
-    }
+Result Devctl(const std::vector<std::string>& args) {
+    return hh::sys::testing::RunProgram(DEVCTL_PATH, args);
 }
 
-Result Devctl(std::vector<std::string> args) {
-    args.insert(args.begin(), DEVCTL_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    int out[2];
-    int err[2];
-    Result result;
-    if (pipe(out) != 0 || pipe(err) != 0) {
-        return result;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    for (int fd : {out[0], out[1], err[0], err[1]}) {
-        posix_spawn_file_actions_addclose(&actions, fd);
-    }
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, DEVCTL_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    if (spawned == 0) {
-        ReadBoth(out[0], err[0], result);
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-            result.exitCode = WEXITSTATUS(status);
-        }
-    }
-    close(out[0]);
-    close(err[0]);
-    return result;
-}
-
-class DevctlTest : public ::testing::Test {
+class DevctlTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hh-ctl-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        setenv("HANDHELD_ROOT", m_root.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("HANDHELD_ROOT");
-        std::filesystem::remove_all(m_root);
-    }
-    std::filesystem::path m_root;
+    DevctlTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 };
 
 TEST_F(DevctlTest, VerbsReadAndChangeTheRegistry) {
@@ -216,9 +142,9 @@ TEST_F(DevctlTest, BadInputGetsOneLineAndANonZeroExit) {
 }
 
 TEST_F(DevctlTest, CorruptDatabaseIsReportedAndKept) {
-    std::filesystem::create_directories(m_root / ".device");
+    std::filesystem::create_directories(root_ / ".device");
     {
-        FILE* f = std::fopen((m_root / ".device" / "registry.db").c_str(), "wb");
+        FILE* f = std::fopen((root_ / ".device" / "registry.db").c_str(), "wb");
         ASSERT_NE(f, nullptr);
         std::fputs("garbage, not a database\n", f);
         std::fclose(f);
@@ -226,7 +152,7 @@ TEST_F(DevctlTest, CorruptDatabaseIsReportedAndKept) {
     Result result = Devctl({"reg", "set", "HKLM\\init\\App", "startup", "1"});
     EXPECT_NE(result.exitCode, 0);
     EXPECT_NE(result.err.find("damaged"), std::string::npos) << result.err;
-    EXPECT_EQ(std::filesystem::file_size(m_root / ".device" / "registry.db"), 24u);
+    EXPECT_EQ(std::filesystem::file_size(root_ / ".device" / "registry.db"), 24u);
 }
 
 } // namespace
