@@ -18,4 +18,10 @@ void AddRegCommand(CLI::App& app);
 /// devctl power flag [N], devctl restart: the recover flag and the simulated restart.
 void AddPowerCommand(CLI::App& app);
 
+/// devctl notify CODE [--wait-answer [SECONDS]]: the notification component.
+void AddNotifyCommand(CLI::App& app);
+
+/// devctl key back|up|down|ok press|release: the hardware keys.
+void AddKeyCommand(CLI::App& app);
+
 } // namespace hh::devctl

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     hh::devctl::AddRegCommand(app);
     hh::devctl::AddPowerCommand(app);
+    hh::devctl::AddNotifyCommand(app);
+    hh::devctl::AddKeyCommand(app);
     if (argc > 1 && argv[1][0] != '-') {
         try {
             app.get_subcommand(argv[1]);

@@ -1,0 +1,117 @@
+// devctl notify: the device's notification component, which raises the test
+// application's notification window and takes its answer.
+//
+//   devctl notify CODE                  stores CODE as the data word of
+//                                       "EVENT_OVL_TARVEN" and signals it
+//   devctl notify CODE --wait-answer [SECONDS]
+//                                       also holds "EVENT_OVL_SELECTION" open
+//                                       and waits (30 s unless given) for the
+//                                       answer: 1 mass storage, 2 charging
+
+#include "commands.h"
+
+#include <platform/system/error.h>
+#include <platform/system/event.h>
+#include <platform/system/wait.h>
+
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace hh::devctl {
+
+namespace {
+
+constexpr char kNotifyEvent[] = "EVENT_OVL_TARVEN";
+constexpr char kSelectionEvent[] = "EVENT_OVL_SELECTION";
+constexpr uint32_t kDefaultWaitSeconds = 30;
+constexpr uint32_t kMaxWaitSeconds = 24 * 3600;
+
+uint32_t ParseCode(const std::string& text) {
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    uint32_t value = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+        throw CommandError("\"" + text + "\" is not a 32-bit code");
+    }
+    return value;
+}
+
+const char* AnswerName(uint32_t answer) {
+    switch (answer) {
+    case 1:
+        return "mass storage";
+    case 2:
+        return "charging";
+    default:
+        return "unknown";
+    }
+}
+
+struct NotifyOptions {
+    std::string code;
+    uint32_t waitSeconds = kDefaultWaitSeconds;
+};
+
+void Notify(const NotifyOptions& options, bool waitAnswer) {
+    const uint32_t code = ParseCode(options.code);
+    if (waitAnswer && options.waitSeconds > kMaxWaitSeconds) {
+        throw CommandError("SECONDS must be at most " + std::to_string(kMaxWaitSeconds));
+    }
+    // The answer's event is held open before the notification goes out, so
+    // an answer given at once is not lost.
+    sys::Event selection;
+    if (waitAnswer) {
+        selection = sys::Event::Create(sys::EventReset::Automatic, false, kSelectionEvent);
+        if (!selection) {
+            throw CommandError(std::string("\"") + kSelectionEvent +
+                               "\" could not be opened (error " +
+                               std::to_string(sys::GetLastError()) + ")");
+        }
+    }
+    sys::Event notify = sys::Event::Create(sys::EventReset::Automatic, false, kNotifyEvent);
+    if (!notify) {
+        throw CommandError(std::string("\"") + kNotifyEvent + "\" could not be opened (error " +
+                           std::to_string(sys::GetLastError()) + ")");
+    }
+    if (sys::GetLastError() != sys::ERROR_ALREADY_EXISTS) {
+        throw CommandError(std::string("no program waits on \"") + kNotifyEvent +
+                           "\" (is V5520Demo running?)");
+    }
+    sys::SetEventData(notify, code);
+    sys::EventModify(notify, sys::EVENT_SET);
+    std::printf("notified %u\n", code);
+    if (!waitAnswer) {
+        return;
+    }
+    std::fflush(stdout);
+    if (sys::WaitForSingleObject(selection, options.waitSeconds * 1000) != sys::WAIT_OBJECT_0) {
+        throw CommandError("no answer came within " + std::to_string(options.waitSeconds) + " s");
+    }
+    const uint32_t answer = sys::GetEventData(selection);
+    std::printf("answer %u (%s)\n", answer, AnswerName(answer));
+}
+
+} // namespace
+
+void AddNotifyCommand(CLI::App& app) {
+    CLI::App* notify = app.add_subcommand(
+        "notify", "Raises the notification window with CODE (1, 2, 100, 200, 300, ...)");
+    auto options = std::make_shared<NotifyOptions>();
+    notify->add_option("CODE", options->code, "The data word of \"EVENT_OVL_TARVEN\"")->required();
+    CLI::Option* wait =
+        notify
+            ->add_option("--wait-answer", options->waitSeconds,
+                         "Waits SECONDS (default 30) for the answer on \"EVENT_OVL_SELECTION\"")
+            ->expected(0, 1)
+            ->default_str(std::to_string(kDefaultWaitSeconds));
+    notify->callback([options, wait] { Notify(*options, wait->count() > 0); });
+}
+
+} // namespace hh::devctl
