@@ -124,14 +124,57 @@ std::unique_ptr<StreamDevice> OpenStreamDevice(std::u16string_view name, uint32_
     return driver->open(request);
 }
 
+bool KernelServices::systemParametersInfo(uint32_t, uint32_t, void*, uint32_t) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool KernelServices::powerStatus(SystemPowerStatusEx&, bool) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+uint32_t KernelServices::setSystemPowerState(const char16_t*, uint32_t, uint32_t) {
+    return ERROR_NOT_SUPPORTED;
+}
+
+namespace {
+std::shared_ptr<KernelServices> Kernel() {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.kernel;
+}
+} // namespace
+
+bool SystemParametersInfoW(uint32_t action, uint32_t uiParam, void* pvParam, uint32_t winIni) {
+    std::shared_ptr<KernelServices> kernel = Kernel();
+    if (!kernel) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    return kernel->systemParametersInfo(action, uiParam, pvParam, winIni);
+}
+
+bool GetSystemPowerStatusEx(SystemPowerStatusEx* status, bool update) {
+    std::shared_ptr<KernelServices> kernel = Kernel();
+    if (!status || !kernel) {
+        SetLastError(status ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return kernel->powerStatus(*status, update);
+}
+
+uint32_t SetSystemPowerState(const char16_t* state, uint32_t stateFlags, uint32_t options) {
+    std::shared_ptr<KernelServices> kernel = Kernel();
+    if (!kernel) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    return kernel->setSystemPowerState(state, stateFlags, options);
+}
+
 bool KernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
                      uint32_t* bytesReturned) {
-    std::shared_ptr<KernelServices> kernel;
-    {
-        auto& r = registry();
-        std::lock_guard lock(r.mutex);
-        kernel = r.kernel;
-    }
+    std::shared_ptr<KernelServices> kernel = Kernel();
     if (!kernel) {
         if (bytesReturned) {
             *bytesReturned = 0;

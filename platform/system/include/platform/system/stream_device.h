@@ -53,12 +53,44 @@ public:
     virtual std::unique_ptr<StreamDevice> open(const OpenRequest& request) = 0;
 };
 
-/// The kernel's requests (KernelIoControl) for the running backend.
+/// SYSTEM_POWER_STATUS_EX as GetSystemPowerStatusEx fills it.
+struct SystemPowerStatusEx {
+    uint8_t ACLineStatus = 0xFF; ///< 0 offline, 1 online, 0xFF unknown
+    uint8_t BatteryFlag = 0xFF;  ///< 1 high, 2 low, 4 critical, 8 charging, 0x80 none, 0xFF unknown
+    uint8_t BatteryLifePercent = 0xFF; ///< 0 to 100, 0xFF unknown
+    uint8_t Reserved1 = 0;
+    uint32_t BatteryLifeTime = 0xFFFFFFFFu;
+    uint32_t BatteryFullLifeTime = 0xFFFFFFFFu;
+    uint8_t Reserved2 = 0;
+    uint8_t BackupBatteryFlag = 0xFF;
+    uint8_t BackupBatteryLifePercent = 0xFF;
+    uint8_t Reserved3 = 0;
+    uint32_t BackupBatteryLifeTime = 0xFFFFFFFFu;
+    uint32_t BackupBatteryFullLifeTime = 0xFFFFFFFFu;
+};
+
+inline constexpr uint32_t SPI_GETPLATFORMTYPE = 257;
+inline constexpr uint32_t SPI_GETOEMINFO = 258;
+inline constexpr uint32_t POWER_STATE_ON = 0x00010000u;
+inline constexpr uint32_t POWER_STATE_SUSPEND = 0x00200000u;
+inline constexpr uint32_t POWER_FORCE = 0x00001000u;
+
+/// The kernel's requests (KernelIoControl) and system services for the
+/// running backend. The services a backend does not offer fail with
+/// ERROR_NOT_SUPPORTED.
 class KernelServices {
 public:
     virtual ~KernelServices() = default;
     virtual bool kernelIoControl(uint32_t code, std::span<const std::byte> in,
                                  std::span<std::byte> out, uint32_t* bytesReturned) = 0;
+    /// SystemParametersInfoW for the device texts (SPI_GETPLATFORMTYPE,
+    /// SPI_GETOEMINFO): uiParam is the buffer's size in characters.
+    virtual bool systemParametersInfo(uint32_t action, uint32_t uiParam, void* pvParam,
+                                      uint32_t winIni);
+    virtual bool powerStatus(SystemPowerStatusEx& status, bool update);
+    /// SetSystemPowerState: 0 (ERROR_SUCCESS) when accepted, else an error number.
+    virtual uint32_t setSystemPowerState(const char16_t* state, uint32_t stateFlags,
+                                         uint32_t options);
 };
 
 /// Registers (or replaces) the driver for a prefix such as "PWR" or "COM".
@@ -80,5 +112,13 @@ bool ParseStreamDeviceName(std::u16string_view name, OpenRequest& request);
 /// ERROR_NOT_SUPPORTED when none is registered.
 bool KernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
                      uint32_t* bytesReturned);
+
+/// SystemParametersInfoW of the kernel services; false with ERROR_NOT_SUPPORTED
+/// when none are registered or the action is not theirs.
+bool SystemParametersInfoW(uint32_t action, uint32_t uiParam, void* pvParam, uint32_t winIni);
+/// GetSystemPowerStatusEx: false when the status cannot be had (status untouched).
+bool GetSystemPowerStatusEx(SystemPowerStatusEx* status, bool update);
+/// SetSystemPowerState: ERROR_SUCCESS when the backend accepted the state.
+uint32_t SetSystemPowerState(const char16_t* state, uint32_t stateFlags, uint32_t options);
 
 } // namespace hh::sys
