@@ -8,7 +8,7 @@ namespace devtest {
 
 namespace sys = hh::sys;
 
-CalibrationEvents::CalibrationEvents() {
+void CalibrationEvents::Create() {
     for (std::size_t i = 0; i < m_hCalEvents.size(); ++i) {
         m_hCalEvents[i] = sys::Event::Create(sys::EventReset::Manual, false, kCalEventNames[i]);
     }

@@ -366,6 +366,7 @@ protected:
 
 TEST_F(CalibrationEventsTest, LowestSignalledEventWinsAndStaysUntilReset) {
     CalibrationEvents events;
+    events.Create();
     sys::Event driverSide[8];
     for (int i = 0; i < 8; ++i) {
         driverSide[i] = sys::Event::Create(sys::EventReset::Manual, false, kCalEventNames[i]);

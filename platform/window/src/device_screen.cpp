@@ -35,6 +35,10 @@ public:
     void Refresh(bool now) {
         const DisplayEffect effect = EffectFor(sys::CurrentDisplayState());
         const bool changed = effect != m_effect;
+        // Only a screen going dark or lit is drawn at once: a dimming comes
+        // from a level the backlight page sets while its slider paints, and
+        // a repaint inside a paint would be lost.
+        const bool darkChanged = effect.dark != m_effect.dark;
         m_effect = effect;
         const bool shown = effect != DisplayEffect{};
         if (shown) {
@@ -42,7 +46,7 @@ public:
             raise();
         }
         setVisible(shown);
-        if (changed && now) {
+        if (darkChanged && now) {
             // Drawn before returning: the caller may block the UI thread next.
             parentWidget()->repaint();
         } else if (changed) {

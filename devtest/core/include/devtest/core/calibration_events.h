@@ -11,12 +11,15 @@ namespace devtest {
 
 class CalibrationEvents : public CalibrationEventSource {
 public:
-    /// Creates or opens the eight events; a name that cannot be made stays a
-    /// null handle, which a wait skips.
-    CalibrationEvents();
+    /// No events yet: a wait only times out until Create.
+    CalibrationEvents() = default;
     ~CalibrationEvents() override;
     CalibrationEvents(const CalibrationEvents&) = delete;
     CalibrationEvents& operator=(const CalibrationEvents&) = delete;
+
+    /// Creates or opens the eight events in index order; a name that cannot
+    /// be made stays a null handle, which a wait skips.
+    void Create();
 
     uint32_t Wait(uint32_t timeoutMs) override;
     void Reset(int index) override;
