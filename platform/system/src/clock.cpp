@@ -1,9 +1,10 @@
 #include "platform/system/clock.h"
 
 #include "platform/system/device_root.h"
+#include "platform/system/error.h"
+#include "platform/system/whole_file.h"
 #include "sync_internal.h"
 
-#include <fcntl.h>
 #include <linux/futex.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,7 +16,6 @@
 #include <charconv>
 #include <climits>
 #include <condition_variable>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -155,6 +155,9 @@ struct BootEntry {
     bool valid = false;
 };
 
+constexpr const char* kBootFile = "boot";
+constexpr std::size_t kMaxBootFile = 64;
+
 std::mutex g_bootMutex;
 BootEntry g_boot;
 
@@ -174,47 +177,32 @@ std::optional<int64_t> ParseBoot(const std::string& text) {
     return value;
 }
 
-std::optional<int64_t> ReadBootFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    char buffer[64];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    close(fd);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof buffer)) {
-        return std::nullopt;
-    }
-    return ParseBoot(std::string(buffer, static_cast<std::size_t>(n)));
+std::optional<int64_t> ReadBootFile() {
+    const uint32_t savedError = GetLastError();
+    std::optional<std::string> text = ReadStateFile(kBootFile, kMaxBootFile);
+    SetLastError(savedError);
+    return text ? ParseBoot(*text) : std::nullopt;
 }
 
-// Writes a new boot instant atomically (temporary file, then rename), so a
-// reader in another process sees either the old or the new value. With
-// `onlyIfAbsent` the file is published with link(), which fails when another
-// process has just started the boot first.
-bool WriteBootFile(const std::string& path, int64_t bootMs, bool onlyIfAbsent) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    const std::string temp = path + ".tmp." + std::to_string(getpid()) + "." +
-                             std::to_string(static_cast<unsigned long>(gettid()));
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    const std::string text = std::to_string(bootMs) + "\n";
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    bool published = false;
-    if (written) {
-        published = onlyIfAbsent ? link(temp.c_str(), path.c_str()) == 0
-                                 : rename(temp.c_str(), path.c_str()) == 0;
-    }
-    unlink(temp.c_str());
-    return published;
+// Writes a new boot instant durably, so a reader in another process sees
+// either the old or the new value. With `onlyIfAbsent` the file is published
+// only when there is none, which fails when another process has just started
+// the boot first. The caller's last error is kept: reading the clock never
+// changes it.
+enum class BootWrite { Published, Exists, Failed };
+
+BootWrite WriteBootFile(int64_t bootMs, bool onlyIfAbsent) {
+    const uint32_t savedError = GetLastError();
+    const bool published =
+        WriteStateFile(kBootFile, std::to_string(bootMs) + "\n",
+                       onlyIfAbsent ? StateWrite::CreateNew : StateWrite::Replace);
+    const bool exists = !published && GetLastError() == ERROR_FILE_EXISTS;
+    SetLastError(savedError);
+    return published ? BootWrite::Published : exists ? BootWrite::Exists : BootWrite::Failed;
 }
 
 std::string BootPath() {
-    return (DeviceStateDir() / "boot").string();
+    return (DeviceStateDir() / kBootFile).string();
 }
 
 int64_t RealBootMs() {
@@ -231,7 +219,7 @@ int64_t RealBootMs() {
         const int64_t now = detail::MonotonicMs();
         if (exists) {
             // A boot instant in the future belongs to an earlier host boot.
-            if (auto stored = ReadBootFile(path); stored && *stored <= now) {
+            if (auto stored = ReadBootFile(); stored && *stored <= now) {
                 cache = {};
                 cache.path = path;
                 cache.inode = st.st_ino;
@@ -240,8 +228,8 @@ int64_t RealBootMs() {
                 cache.valid = true;
                 return *stored;
             }
-            WriteBootFile(path, now, false);
-        } else if (!WriteBootFile(path, now, true) && errno != EEXIST) {
+            WriteBootFile(now, false);
+        } else if (WriteBootFile(now, true) == BootWrite::Failed) {
             break;
         }
     }
@@ -360,7 +348,7 @@ void RestartDeviceClock() {
         return;
     }
     std::lock_guard lock(g_bootMutex);
-    WriteBootFile(BootPath(), detail::MonotonicMs(), false);
+    WriteBootFile(detail::MonotonicMs(), false);
     g_boot.valid = false;
 }
 

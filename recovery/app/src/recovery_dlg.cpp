@@ -176,12 +176,7 @@ CRecoveryDlg::~CRecoveryDlg() = default;
 bool CRecoveryDlg::ReadConfiguration() {
     MessageBoxReporter reporter;
     try {
-        std::u16string cePath = ProgramDirOf(sys::GetModuleFileName()) + u"Path.xml";
-        std::optional<std::filesystem::path> host = sys::CePathToHostPath(cePath);
-        if (!host) {
-            throw XmlError(kXmlLoadFailure);
-        }
-        PathConfig config(*host, &reporter);
+        PathConfig config(ProgramDirOf(sys::GetModuleFileName()) + u"Path.xml", &reporter);
         for (PathPair& pair : ReadPathPairs(config)) {
             m_sources.push_back(std::move(pair.source));
             m_destinations.push_back(std::move(pair.destination));

@@ -1,3 +1,4 @@
+#include <platform/system/whole_file.h>
 #include <recovery/config/path_config.h>
 
 #include <climits>
@@ -5,8 +6,8 @@
 
 namespace recovery {
 
-PathConfig::PathConfig(const std::filesystem::path& path, XmlReporter* reporter)
-    : m_pReader(std::make_unique<WinceXmlEx>(path, reporter)), m_path(path) {
+PathConfig::PathConfig(std::u16string cePath, XmlReporter* reporter)
+    : m_pReader(std::make_unique<WinceXmlEx>(cePath, reporter)), m_path(std::move(cePath)) {
     if (!m_pReader->Loaded()) {
         throw XmlError(kXmlLoadFailure);
     }
@@ -24,7 +25,7 @@ PathConfig::~PathConfig() {
         }
         std::ostringstream text;
         m_pDocument->save(text, "\t", flags, encoding);
-        ReplaceFileDurably(m_path, text.str());
+        hh::sys::ReplaceFileDurably(m_path, text.str());
     }
 }
 

@@ -1,15 +1,11 @@
 #include "text.h"
 
+#include <platform/system/error.h>
+#include <platform/system/whole_file.h>
 #include <recovery/config/wince_xml.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <set>
 #include <string_view>
-#include <vector>
 
 namespace recovery {
 
@@ -25,40 +21,22 @@ constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | 
 
 enum class ReadResult { Ok, Missing, Failed };
 
-ReadResult ReadWholeFile(const std::filesystem::path& path, std::vector<char>& bytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+ReadResult ReadWholeFile(std::u16string_view cePath, std::string& bytes) {
+    std::optional<std::string> read = hh::sys::ReadWholeFile(cePath, kMaxPathXmlBytes);
+    if (!read) {
+        const uint32_t error = hh::sys::GetLastError();
+        return error == hh::sys::ERROR_FILE_NOT_FOUND || error == hh::sys::ERROR_PATH_NOT_FOUND
+                   ? ReadResult::Missing
+                   : ReadResult::Failed;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    bytes.clear();
-    char chunk[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    }
-    ::close(fd);
+    bytes = std::move(*read);
     return ReadResult::Ok;
 }
 
 // pugixml accepts a few things the device's parser rejects as not well formed:
 // several top-level elements, text outside the root element and an attribute
 // name given twice.
-bool IsWellFormed(const pugi::xml_document& document, const std::vector<char>& bytes) {
+bool IsWellFormed(const pugi::xml_document& document, const std::string& bytes) {
     int elements = 0;
     for (pugi::xml_node child : document.children()) {
         if (child.type() == pugi::node_element) {
@@ -105,15 +83,15 @@ WinceXml::WinceXml(XmlReporter* reporter) : m_pReporter(reporter) {}
 
 WinceXml::~WinceXml() = default;
 
-int WinceXml::Load(const std::filesystem::path& path) {
+int WinceXml::Load(std::u16string_view cePath) {
     m_root = pugi::xml_node();
     m_pDocument.reset();
     std::unique_ptr<pugi::xml_document> document(new (std::nothrow) pugi::xml_document);
     if (!document) {
         return 0;
     }
-    std::vector<char> bytes;
-    switch (ReadWholeFile(path, bytes)) {
+    std::string bytes;
+    switch (ReadWholeFile(cePath, bytes)) {
     case ReadResult::Missing:
         return 0;
     case ReadResult::Failed:
@@ -171,9 +149,8 @@ int WinceXml::OnNode(const pugi::xml_node&) {
     return 0;
 }
 
-WinceXmlEx::WinceXmlEx(const std::filesystem::path& path, XmlReporter* reporter)
-    : WinceXml(reporter) {
-    m_bLoaded = Load(path);
+WinceXmlEx::WinceXmlEx(std::u16string_view cePath, XmlReporter* reporter) : WinceXml(reporter) {
+    m_bLoaded = Load(cePath);
 }
 
 std::u16string WinceXmlEx::GetValue(int nodeIndex, int attributeIndex) {

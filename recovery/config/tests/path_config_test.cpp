@@ -1,5 +1,6 @@
 #include "temp_dir.h"
 
+#include <platform/system/files.h>
 #include <recovery/config/path_config.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 namespace recovery {
 namespace {
 
+using test::kPathXml;
 using test::ReadText;
 using test::TempDir;
 using test::WriteText;
@@ -35,7 +37,7 @@ namespace {
 std::vector<PathPair> PairsOf(const std::string& xml) {
     TempDir dir;
     WriteText(dir.path() / "Path.xml", xml);
-    PathConfig config(dir.path() / "Path.xml");
+    PathConfig config(kPathXml);
     return ReadPathPairs(config);
 }
 
@@ -88,7 +90,7 @@ TEST(PathConfig, MissingFileRaisesWithoutMessageAndWritesNothing) {
     TempDir dir;
     CountingReporter reporter;
     try {
-        PathConfig config(dir.path() / "Path.xml", &reporter);
+        PathConfig config(kPathXml, &reporter);
         FAIL() << "no error raised";
     } catch (const XmlError& error) {
         EXPECT_STREQ(error.what(), "Failed to WinceXmlEx!");
@@ -101,7 +103,7 @@ TEST(PathConfig, MalformedFileRaisesAndStaysAsItWas) {
     TempDir dir;
     const std::string broken = "<r><p n=\"1\" s=\"A\" d=\"B\"></r>";
     WriteText(dir.path() / "Path.xml", broken);
-    EXPECT_THROW(PathConfig(dir.path() / "Path.xml"), XmlError);
+    EXPECT_THROW(PathConfig{kPathXml}, XmlError);
     EXPECT_EQ(ReadText(dir.path() / "Path.xml"), broken);
 }
 
@@ -109,7 +111,7 @@ TEST(PathConfig, EmptyDocumentShowsItsBoxAndRaises) {
     TempDir dir;
     WriteText(dir.path() / "Path.xml", "<!-- nothing -->");
     CountingReporter reporter;
-    EXPECT_THROW(PathConfig(dir.path() / "Path.xml", &reporter), XmlError);
+    EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
     EXPECT_EQ(reporter.shown, 1);
 }
 
@@ -122,7 +124,7 @@ TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
     WriteText(dir.path() / "Path.xml", original);
     ::chmod((dir.path() / "Path.xml").c_str(), 0640);
     {
-        PathConfig config(dir.path() / "Path.xml");
+        PathConfig config(kPathXml);
         EXPECT_EQ(config.GetValue(1, 1), u"\\SDMMC\\A & B");
     }
     pugi::xml_document before;
@@ -142,7 +144,7 @@ TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
     ASSERT_EQ(::stat((dir.path() / "Path.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     // The second start reads what the first one wrote: the comment is still node 0.
-    PathConfig again(dir.path() / "Path.xml");
+    PathConfig again(kPathXml);
     EXPECT_EQ(again.GetValue(0, 0), u"");
     EXPECT_EQ(again.GetValue(1, 2), u"\\F");
 }
@@ -152,54 +154,49 @@ TEST(PathConfig, KeepsUtf16Encoding) {
     std::u16string text = u"\uFEFF<r><p n=\"1\" s=\"\u00C4\" d=\"B\"/></r>";
     WriteText(dir.path() / "Path.xml",
               std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
-    { PathConfig config(dir.path() / "Path.xml"); }
+    { PathConfig config(kPathXml); }
     std::string written = ReadText(dir.path() / "Path.xml");
     ASSERT_GE(written.size(), 2u);
     EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
-    PathConfig config(dir.path() / "Path.xml");
+    PathConfig config(kPathXml);
     EXPECT_EQ(config.GetValue(0, 1), u"\u00C4");
 }
 
-TEST(ReplaceFileDurably, ReplacesWholeFileAndLeavesNoTemporary) {
+TEST(PathConfig, WriteBackReplacesTheWholeFileAndLeavesNoTemporary) {
     TempDir dir;
-    auto file = dir.path() / "Path.xml";
-    WriteText(file, std::string(100000, 'x'));
-    ::setxattr(file.c_str(), "user.hh.test", "1", 1, 0);
-    ASSERT_TRUE(ReplaceFileDurably(file, "new"));
-    EXPECT_EQ(ReadText(file), "new");
+    const std::string padded =
+        "<r><p n=\"1\" s=\"A\" d=\"B\"/>" + std::string(100000, ' ') + "</r>";
+    WriteText(dir.path() / "Path.xml", padded);
+    { PathConfig config(kPathXml); }
+    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), "<r>\n\t<p n=\"1\" s=\"A\" d=\"B\" />\n</r>\n");
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
-    char value[4] = {};
-    if (::getxattr(file.c_str(), "user.hh.test", value, sizeof value) >= 0) {
-        EXPECT_STREQ(value, "1") << "extended attributes move to the new file";
-    }
 }
 
-TEST(ReplaceFileDurably, WritesThroughASymbolicLink) {
+TEST(PathConfig, ReadOnlyFileIsReadAndKeptAsItIs) {
     TempDir dir;
-    WriteText(dir.path() / "real.xml", "old");
-    std::filesystem::create_symlink("real.xml", dir.path() / "Path.xml");
-    ASSERT_TRUE(ReplaceFileDurably(dir.path() / "Path.xml", "new"));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "Path.xml"));
-    EXPECT_EQ(ReadText(dir.path() / "real.xml"), "new");
+    const std::string original = "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>";
+    WriteText(dir.path() / "Path.xml", original);
+    ASSERT_TRUE(hh::sys::SetFileAttributes(kPathXml, hh::sys::FILE_ATTRIBUTE_READONLY));
+    {
+        PathConfig config(kPathXml);
+        EXPECT_EQ(ReadPathPairs(config), (std::vector<PathPair>{{u"A", u"B"}}));
+    }
+    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), original);
 }
 
-TEST(ReplaceFileDurably, FailureLeavesTheOldFile) {
+TEST(PathConfig, LinkLeadingOutsideTheRootIsNotRead) {
     TempDir dir;
-    auto file = dir.path() / "missing-folder" / "Path.xml";
-    EXPECT_FALSE(ReplaceFileDurably(file, "new"));
-    EXPECT_FALSE(std::filesystem::exists(file));
-
-    auto kept = dir.path() / "Path.xml";
-    WriteText(kept, "old");
-    ::chmod(kept.c_str(), 0444);
-    if (::geteuid() != 0) {
-        EXPECT_FALSE(ReplaceFileDurably(kept, "new"));
-        EXPECT_EQ(ReadText(kept), "old");
-    }
+    TempDir outside;
+    WriteText(outside.path() / "Path.xml", "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>");
+    ::setenv("HANDHELD_ROOT", dir.path().c_str(), 1);
+    std::filesystem::create_symlink(outside.path() / "Path.xml", dir.path() / "Path.xml");
+    CountingReporter reporter;
+    EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
+    EXPECT_EQ(reporter.shown, 1);
 }
 
 struct NumberCase {

@@ -12,6 +12,7 @@
 namespace recovery {
 namespace {
 
+using test::kPathXml;
 using test::TempDir;
 using test::WriteText;
 
@@ -41,7 +42,7 @@ TEST_P(ValueTest, ReadsAttributeByPosition) {
     const ValueCase& c = GetParam();
     TempDir dir;
     WriteText(dir.path() / "Path.xml", c.xml);
-    WinceXmlEx reader(dir.path() / "Path.xml");
+    WinceXmlEx reader(kPathXml);
     ASSERT_EQ(reader.Loaded(), 1);
     EXPECT_EQ(reader.GetValue(c.node, c.attribute), c.expected);
 }
@@ -77,7 +78,7 @@ TEST(WinceXmlEx, ReadsUtf16FileWithByteOrderMark) {
     std::u16string text = u"\uFEFF<r><p v=\"\u00E9t\u00E9\"/></r>";
     std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
     WriteText(dir.path() / "Path.xml", bytes);
-    WinceXmlEx reader(dir.path() / "Path.xml");
+    WinceXmlEx reader(kPathXml);
     ASSERT_EQ(reader.Loaded(), 1);
     EXPECT_EQ(reader.GetValue(0, 0), u"\u00E9t\u00E9");
 }
@@ -94,7 +95,7 @@ TEST(WinceXml, WalkReportsWhetherAnyNodeAnswered) {
     WriteText(dir.path() / "Path.xml", "<r><a/><b/><c/></r>");
     Counter walker;
     EXPECT_EQ(walker.Walk(0, 5), 0) << "nothing loaded yet";
-    ASSERT_EQ(walker.Load(dir.path() / "Path.xml"), 1);
+    ASSERT_EQ(walker.Load(kPathXml), 1);
     EXPECT_EQ(walker.Walk(0, 1), 0);
     EXPECT_EQ(walker.Walk(1, 5), 1);
     EXPECT_EQ(walker.visits, 3) << "the walk stops at the last child";
@@ -118,7 +119,7 @@ TEST_P(LoadFailureTest, DoesNotLoad) {
     TempDir dir;
     WriteText(dir.path() / "Path.xml", c.xml);
     RecordingReporter reporter;
-    WinceXmlEx reader(dir.path() / "Path.xml", &reporter);
+    WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);
     EXPECT_EQ(reader.GetValue(0, 0), u"");
     if (c.box.empty()) {
@@ -147,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WinceXml, MissingFileFailsWithoutMessage) {
     TempDir dir;
     RecordingReporter reporter;
-    WinceXmlEx reader(dir.path() / "Path.xml", &reporter);
+    WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);
     EXPECT_TRUE(reporter.shown.empty());
 }
@@ -156,7 +157,7 @@ TEST(WinceXml, UnreadableFileShowsCannotLoad) {
     TempDir dir;
     std::filesystem::create_directory(dir.path() / "Path.xml");
     RecordingReporter reporter;
-    WinceXmlEx reader(dir.path() / "Path.xml", &reporter);
+    WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);
     ASSERT_EQ(reporter.shown.size(), 1u);
     EXPECT_EQ(reporter.shown[0].first, u"Cannot load XML file");

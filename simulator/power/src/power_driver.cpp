@@ -1,13 +1,10 @@
 #include <platform/system/clock.h>
-#include <platform/system/device_root.h>
 #include <platform/system/error.h>
+#include <platform/system/whole_file.h>
 #include <simulator/power/power_driver.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -20,81 +17,11 @@ namespace {
 constexpr const char* kFlagFile = "recover_flag";
 constexpr const char* kLockFile = "power.lock";
 
-std::filesystem::path StateDir() {
-    std::filesystem::path dir = sys::DeviceStateDir();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    return dir;
-}
-
-// Serialises read-modify-write of the flag between the programs of a device
-// root; the kernel drops the lock with a process that dies holding it.
-class StateLock {
-public:
-    StateLock() {
-        m_fd = ::open((StateDir() / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~StateLock() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-
-private:
-    int m_fd = -1;
-};
-
-bool Fail(int error) {
-    sys::SetLastErrorFromErrno(error);
-    return false;
-}
+// The flag file holds the value in decimal and a line end.
+constexpr std::size_t kMaxFlagFile = 32;
 
 bool WriteFlagFile(uint32_t value) {
-    std::filesystem::path dir = StateDir();
-    std::string text = std::to_string(value) + "\n";
-    std::string temp = (dir / (std::string(".") + kFlagFile + ".XXXXXX")).string();
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return Fail(errno);
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            int error = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return Fail(error);
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        return Fail(error);
-    }
-    if (::rename(temp.c_str(), (dir / kFlagFile).c_str()) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        return Fail(error);
-    }
-    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        return Fail(errno);
-    }
-    bool synced = ::fsync(dirFd) == 0;
-    int error = errno;
-    ::close(dirFd);
-    return synced || Fail(error);
+    return sys::WriteStateFile(kFlagFile, std::to_string(value) + "\n");
 }
 
 class PowerDevice : public sys::StreamDevice {
@@ -155,26 +82,22 @@ void EndProgram() {
 } // namespace
 
 std::optional<uint32_t> ReadStoredRecoverFlag() {
-    std::filesystem::path path = sys::DeviceStateDir() / kFlagFile;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
+    std::optional<std::string> text = sys::ReadStateFile(kFlagFile, kMaxFlagFile);
+    if (!text) {
+        const uint32_t error = sys::GetLastError();
+        if (error == sys::ERROR_FILE_NOT_FOUND || error == sys::ERROR_PATH_NOT_FOUND) {
             return 0u;
         }
-        sys::SetLastErrorFromErrno(errno);
+        if (error == sys::ERROR_FILE_TOO_LARGE) {
+            sys::SetLastError(sys::ERROR_INVALID_DATA);
+        }
         return std::nullopt;
     }
-    char text[32] = {};
-    ssize_t n = ::read(fd, text, sizeof text - 1);
-    int error = errno;
-    ::close(fd);
-    if (n < 0) {
-        sys::SetLastErrorFromErrno(error);
-        return std::nullopt;
-    }
+    const char* begin = text->data();
+    const char* end = begin + text->size();
     uint32_t value = 0;
-    auto [end, ec] = std::from_chars(text, text + n, value);
-    if (ec != std::errc() || (end != text + n && *end != '\n')) {
+    auto [stop, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || (stop != end && *stop != '\n')) {
         sys::SetLastError(sys::ERROR_INVALID_DATA);
         return std::nullopt;
     }
@@ -182,14 +105,16 @@ std::optional<uint32_t> ReadStoredRecoverFlag() {
 }
 
 bool StoreRecoverFlag(uint32_t value) {
-    StateLock lock;
+    // Read-modify-write of the flag is serialised between the programs of a
+    // device root.
+    sys::StateFileLock lock(kLockFile);
     return WriteFlagFile(value);
 }
 
 bool RestartSimulatedDevice() {
     bool ok = true;
     {
-        StateLock lock;
+        sys::StateFileLock lock(kLockFile);
         std::optional<uint32_t> flag = ReadStoredRecoverFlag();
         if (!flag) {
             ok = false;

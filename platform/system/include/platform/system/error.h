@@ -36,6 +36,7 @@ inline constexpr uint32_t ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr uint32_t ERROR_BUSY = 170;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
 inline constexpr uint32_t ERROR_NOT_OWNER = 288;
 inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;

@@ -6,14 +6,13 @@
 //   <Paths><Path Count="1" Src0="\SDMMC\Restel\Flash" Dst0="\ResidentFlash"/></Paths>
 //
 // PathConfig loads the file, answers the positional queries and writes the
-// document back when it is destroyed. The write goes to a temporary file that
-// is flushed and renamed over the old one, so that a power loss leaves either
-// the old or the new file, never a truncated one.
+// document back when it is destroyed. The write replaces the file durably
+// (hh::sys::ReplaceFileDurably), so that a power loss leaves either the old or
+// the new file, never a truncated one.
 
 #include <recovery/config/wince_xml.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -33,9 +32,9 @@ inline constexpr const char* kXmlLoadFailure = "Failed to WinceXmlEx!";
 
 class PathConfig {
 public:
-    /// Loads the file; raises XmlError("Failed to WinceXmlEx!") when it does
+    /// Loads the file at a CE path; raises XmlError("Failed to WinceXmlEx!") when it does
     /// not load (nothing is written back then).
-    explicit PathConfig(const std::filesystem::path& path, XmlReporter* reporter = nullptr);
+    explicit PathConfig(std::u16string cePath, XmlReporter* reporter = nullptr);
     /// Writes the document back to its file; a failed write leaves the old
     /// file as it was and is not reported.
     ~PathConfig();
@@ -48,7 +47,7 @@ public:
 private:
     std::unique_ptr<WinceXmlEx> m_pReader;
     pugi::xml_document* m_pDocument = nullptr; ///< borrowed from the reader
-    std::filesystem::path m_path;
+    std::u16string m_path;
 };
 
 /// One configured pair.
@@ -75,12 +74,5 @@ int32_t WToL(std::u16string_view text);
 /// The directory of a module file name with its trailing backslash (the name
 /// cut just after its last "\"); empty when the name has no backslash.
 std::u16string ProgramDirOf(std::u16string_view moduleFileName);
-
-/// Replaces path with contents durably: temporary file in the same folder,
-/// write, fsync, rename over path, fsync of the folder. The temporary file
-/// takes the old file's permission bits and extended attributes. A path that
-/// is a symbolic link is written through to its target. False (and errno set)
-/// when any step fails; path is then untouched.
-bool ReplaceFileDurably(const std::filesystem::path& path, std::string_view contents);
 
 } // namespace recovery

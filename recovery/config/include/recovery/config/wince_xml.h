@@ -9,13 +9,16 @@
 // object did, so the reader has no counterpart of its initialise and
 // uninitialise steps.
 
-#include <filesystem>
+#include <cstddef>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
 
 namespace recovery {
+
+/// The largest configuration file read: a real one holds a few pairs.
+inline constexpr std::size_t kMaxPathXmlBytes = 1 << 20;
 
 /// Where the reader's message boxes go (no owner, error icon). The program
 /// shows them with the platform's message box; tests record them.
@@ -34,11 +37,12 @@ public:
     WinceXml(const WinceXml&) = delete;
     WinceXml& operator=(const WinceXml&) = delete;
 
-    /// Loads the file; 1 when it is well formed and has a root element.
+    /// Loads the file at a CE path; 1 when it is well formed and has a root
+    /// element. A file larger than kMaxPathXmlBytes is not read.
     /// A missing or malformed file gives 0 silently; a file that exists but
     /// cannot be read shows "Cannot load XML file", a document without an
     /// element shows "Empty document!" (both captioned "Error Loading XML").
-    int Load(const std::filesystem::path& path);
+    int Load(std::u16string_view cePath);
     /// Visits up to count child nodes of the root from index first, calling
     /// OnNode on each; 1 when any call returned 1, 0 without a loaded document.
     int Walk(int first, int count);
@@ -61,7 +65,7 @@ protected:
 class WinceXmlEx : public WinceXml {
 public:
     /// Loads the file at once; Loaded() tells the outcome.
-    WinceXmlEx(const std::filesystem::path& path, XmlReporter* reporter = nullptr);
+    WinceXmlEx(std::u16string_view cePath, XmlReporter* reporter = nullptr);
 
     int Loaded() const { return m_bLoaded; }
     /// The value of attribute attributeIndex of child node nodeIndex of the
