@@ -40,6 +40,10 @@ win::Dialog& CDlgMain::PageAt(int index) {
 bool CDlgMain::OnInitDialog() {
     win::Dialog::OnInitDialog();
     auto* tab = Item<win::TabControl>(IDC_TAB);
+    // The device screen gives the main dialog the whole work area; the tab
+    // control spans it, so that its strip holds the nine tabs side by side.
+    const win::Rect client = GetClientRect();
+    tab->MoveWindow(0, 0, client.Width(), client.Height(), false);
     for (std::size_t i = 0; i < kTabTexts.size(); ++i) {
         tab->InsertItem(static_cast<int>(i), kTabTexts[i]);
     }

@@ -193,6 +193,9 @@ bool Dialog::Build(QWidget* parentWidget, bool modal) {
     const bool child = parentWidget != nullptr;
     if (child) {
         widget->setParent(parentWidget, Qt::Widget);
+        // A child page sits where its template puts it, the parent's top left;
+        // unmoved, Qt would centre it in the parent when it is first shown.
+        widget->move(0, 0);
     } else {
         detail::PlaceTopLevel(widget, !(m_template.style & WS_CAPTION));
     }

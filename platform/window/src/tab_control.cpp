@@ -6,8 +6,11 @@
 #include <platform/window/dialog.h>
 #include <platform/window/ui_thread.h>
 
+#include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QTabBar>
 #include <algorithm>
 
@@ -18,22 +21,38 @@ using detail::ToQt;
 
 namespace {
 
+/// Tabs as narrow as the device's: a few pixels beside the text, so that a
+/// strip holds as many tabs as it does on the device.
+class CompactTabs : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_TabBarTabHSpace) {
+            return 10;
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 /// The tab control's area: the strip along one edge, the pages over the rest.
 class TabArea : public QWidget {
 public:
     TabArea(QWidget* parent, bool bottom) : QWidget(parent), m_bar(new QTabBar(this)) {
+        m_bar->setStyle(TabStyle());
         m_bar->setShape(bottom ? QTabBar::RoundedSouth : QTabBar::RoundedNorth);
         m_bar->setDrawBase(true);
         m_bar->setExpanding(false);
         m_bottom = bottom;
     }
     QTabBar* Bar() const { return m_bar; }
-
-protected:
-    void resizeEvent(QResizeEvent*) override {
+    /// Places the strip; its height follows the tabs it holds.
+    void Layout() {
         const int h = m_bar->sizeHint().height();
         m_bar->setGeometry(0, m_bottom ? height() - h : 0, width(), h);
     }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { Layout(); }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::Mid));
@@ -43,6 +62,16 @@ protected:
     }
 
 private:
+    /// One style for every strip, living as long as the application.
+    static QStyle* TabStyle() {
+        static QPointer<CompactTabs> style;
+        if (!style) {
+            style = new CompactTabs;
+            style->setParent(qApp);
+        }
+        return style;
+    }
+
     QTabBar* m_bar;
     bool m_bottom = false;
 };
@@ -80,7 +109,9 @@ int TabControl::InsertItem(int index, std::u16string_view text) {
             return -1;
         }
         const QSignalBlocker block(bar);
-        return bar->insertTab(std::min(index, bar->count()), ToQt(text));
+        const int inserted = bar->insertTab(std::min(index, bar->count()), ToQt(text));
+        static_cast<TabArea*>(Widget())->Layout();
+        return inserted;
     });
 }
 
