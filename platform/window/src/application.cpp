@@ -71,10 +71,11 @@ int VirtualKeyOf(const QKeyEvent& event) {
 
 namespace {
 
-/// The dialogs a widget lies in, innermost first.
+/// The dialogs a widget lies in, innermost first, up to its window: a window
+/// of its own (a message box or a popup over its owner) keeps its keys.
 std::vector<Dialog*> DialogChain(QWidget* widget) {
     std::vector<Dialog*> chain;
-    for (QWidget* w = widget; w; w = w->parentWidget()) {
+    for (QWidget* w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
         if (auto* dialog = dynamic_cast<Dialog*>(Window::FromWidget(w))) {
             chain.push_back(dialog);
         }

@@ -8,6 +8,7 @@
 #include <platform/window/screen.h>
 #include <platform/window/ui_thread.h>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFontMetrics>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QToolButton>
 #include <atomic>
 #include <cstdio>
@@ -260,11 +262,17 @@ std::intptr_t Dialog::DoModal() {
         m_impl->widget->move(area.left + (area.Width() - size.width()) / 2,
                              area.top + (area.Height() - size.height()) / 2);
     }
+    // The focus goes back where it was when the dialog ends (the owner's control).
+    const QPointer<QWidget> previousFocus = QApplication::focusWidget();
     const bool defaultFocus = OnInitDialog();
     if (!m_impl->ending && m_impl->widget) {
         m_impl->widget->show();
         m_impl->widget->raise();
         detail::RaiseScreenChrome();
+        // The dialog takes the keyboard: as a window of the desktop it is activated.
+        if (m_impl->widget->isWindow()) {
+            m_impl->widget->activateWindow();
+        }
         if (defaultFocus) {
             for (const auto& control : m_impl->controls) {
                 QWidget* w = control->Widget();
@@ -283,6 +291,9 @@ std::intptr_t Dialog::DoModal() {
         m_impl->widget->exec();
         if (ownerWasEnabled && previousMain->Widget() == owner) {
             owner->setEnabled(true);
+        }
+        if (previousMain) {
+            detail::GiveFocus(previousFocus);
         }
     }
     const std::intptr_t result = m_impl->result;

@@ -84,6 +84,10 @@ Surface ImageSurface(QImage& image, QSize size, std::function<void()> done);
 /// A surface on a painter that is already drawing (paint, erase and custom-draw handlers).
 Surface PainterSurface(QPainter& painter, QSize size);
 
+/// Gives widget the keyboard focus, activating its window first, when it is
+/// shown and enabled (a box or modal dialog that closes gives the focus back).
+void GiveFocus(QWidget* widget);
+
 /// Applies the styles every control shares: WS_DISABLED, and hidden without WS_VISIBLE.
 void ApplyCommonStyle(QWidget* widget, const ControlTemplate& tpl);
 

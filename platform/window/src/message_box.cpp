@@ -16,9 +16,11 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -52,10 +54,17 @@ std::vector<ButtonChoice> ButtonsOf(std::uint32_t style) {
 }
 
 /// The box: caption strip (on the device screen, where no window frame draws
-/// one), icon, text and the buttons of the style.
+/// one), icon, text and the buttons of the style. It takes the keyboard as it
+/// opens, with the focus on its default button, and gives the focus back to
+/// where it was when it closes. Keys are Qt's dialog keys: Enter presses the
+/// focused button (the default one unless the user moved the focus), Space
+/// the focused one, Escape answers as the box's Cancel or No button, or as OK
+/// in a box that has only OK.
 class BoxWidget : public QDialog {
 public:
-    BoxWidget(const QString& text, const QString& caption, std::uint32_t style) {
+    BoxWidget(const QString& text, const QString& caption, std::uint32_t style,
+              QWidget* previousFocus)
+        : m_previousFocus(previousFocus) {
         setWindowTitle(caption);
         // On the device screen the box is a child of the screen window, which
         // draws no background for it.
@@ -93,25 +102,46 @@ public:
         for (const ButtonChoice& choice : choices) {
             auto* button = new QPushButton(QString::fromLatin1(choice.label), this);
             button->setDefault(choice.answer == defaultAnswer);
+            if (choice.answer == defaultAnswer) {
+                m_default = button;
+            }
             const int answer = choice.answer;
             connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
             buttons->addWidget(button);
         }
         buttons->addStretch();
         outer->addLayout(buttons);
-        m_cancelAnswer = choices.size() == 1 ? choices.front().answer : 0;
-        for (const ButtonChoice& choice : choices) {
-            if (choice.answer == IDCANCEL || choice.answer == IDNO) {
-                m_cancelAnswer = m_cancelAnswer ? m_cancelAnswer : choice.answer;
-            }
-        }
+        m_cancelAnswer = CancelAnswer(choices);
     }
 
     void reject() override {
-        // Escape answers like the box's cancel button; a box without one stays open.
+        // A box without Cancel, No or a lone OK (abort, retry, ignore) stays open.
         if (m_cancelAnswer) {
             done(m_cancelAnswer);
         }
+    }
+
+    void done(int answer) override {
+        const QWidget* focus = QApplication::focusWidget();
+        m_returnFocus = !focus || focus == this || isAncestorOf(focus);
+        QDialog::done(answer);
+        ReturnFocus();
+    }
+
+    /// Gives the focus back to the widget that had it when the box opened,
+    /// unless the user had moved it elsewhere while the box was open.
+    void ReturnFocus() const {
+        if (m_returnFocus) {
+            detail::GiveFocus(m_previousFocus);
+        }
+    }
+    bool ReturnsFocus() const { return m_returnFocus; }
+    QPointer<QWidget> PreviousFocus() const { return m_previousFocus; }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QDialog::showEvent(event);
+        detail::GiveFocus(m_default);
     }
 
 private:
@@ -129,7 +159,21 @@ private:
             return QStyle::SP_CustomBase;
         }
     }
+    static int CancelAnswer(const std::vector<ButtonChoice>& choices) {
+        for (const int wanted : {IDCANCEL, IDNO}) {
+            for (const ButtonChoice& choice : choices) {
+                if (choice.answer == wanted) {
+                    return wanted;
+                }
+            }
+        }
+        return choices.size() == 1 ? choices.front().answer : 0;
+    }
+
+    QPointer<QWidget> m_previousFocus;
+    QPointer<QPushButton> m_default;
     int m_cancelAnswer = 0;
+    bool m_returnFocus = false;
 };
 
 struct OpenBox {
@@ -149,12 +193,19 @@ void Place(BoxWidget* box, const Window* owner, std::uint32_t style) {
         box->setGeometry((screen.width() - size.width()) / 2, (screen.height() - size.height()) / 2,
                          size.width(), size.height());
     } else {
-        QWidget* parent = owner && owner->Widget() ? owner->Widget()->window() : nullptr;
+        // A window of its own that stays above its owner's window without being
+        // its child: the owner is disabled while the box is open, and a child
+        // widget would be disabled with it.
+        QWidget* ownerWindow = owner && owner->Widget() ? owner->Widget()->window() : nullptr;
         Qt::WindowFlags flags = Qt::Dialog;
         if (style & MB_TOPMOST) {
             flags |= Qt::WindowStaysOnTopHint;
         }
-        box->setParent(parent, flags);
+        box->setParent(nullptr, flags);
+        if (ownerWindow && ownerWindow->windowHandle()) {
+            box->winId();
+            box->windowHandle()->setTransientParent(ownerWindow->windowHandle());
+        }
     }
 }
 
@@ -169,10 +220,23 @@ QWidget* TopLevelDialogWidget(const Window* owner) {
     return nullptr;
 }
 
+/// The widget that has the focus before the box opens. A window that was just
+/// given the focus back may not be active yet: then the focus it keeps for
+/// its activation (the owner's window, else the active one).
+QWidget* FocusBefore(const MessageBoxRecord& record) {
+    if (QWidget* focus = QApplication::focusWidget()) {
+        return focus;
+    }
+    QWidget* window = record.owner && record.owner->Widget() ? record.owner->Widget()->window()
+                                                             : QApplication::activeWindow();
+    return window ? window->focusWidget() : nullptr;
+}
+
 /// Creates and opens the box on the UI thread; finished receives the answer.
 BoxWidget* Open(const MessageBoxRecord& record, std::size_t recordIndex,
                 std::function<void(int)> finished) {
-    auto* box = new BoxWidget(ToQt(record.text), ToQt(record.caption), record.style);
+    auto* box =
+        new BoxWidget(ToQt(record.text), ToQt(record.caption), record.style, FocusBefore(record));
     Place(box, record.owner, record.style);
     box->setAttribute(Qt::WA_DeleteOnClose, false);
     QObject::connect(box, &QDialog::finished, box, [box, recordIndex, finished](int answer) {
@@ -233,7 +297,14 @@ int MessageBox(const Window* owner, std::u16string_view text,
     }
     if (record.fromUiThread) {
         int result = 0;
-        BoxWidget* box = Open(record, recordIndex, [&result](int answer) { result = answer; });
+        bool returnFocus = false;
+        BoxWidget* opened = nullptr;
+        BoxWidget* box = Open(record, recordIndex, [&](int answer) {
+            result = answer;
+            returnFocus = opened && opened->ReturnsFocus();
+        });
+        opened = box;
+        const QPointer<QWidget> previousFocus = box->PreviousFocus();
         // The owner's dialog takes no input while its box is open.
         QPointer<QWidget> ownerWidget = TopLevelDialogWidget(owner);
         const bool ownerWasEnabled = ownerWidget && ownerWidget->isEnabled();
@@ -243,6 +314,10 @@ int MessageBox(const Window* owner, std::u16string_view text,
         box->exec();
         if (ownerWasEnabled && ownerWidget) {
             ownerWidget->setEnabled(true);
+        }
+        // The owner takes its focus back now that it is enabled again.
+        if (returnFocus) {
+            detail::GiveFocus(previousFocus);
         }
         return result;
     }

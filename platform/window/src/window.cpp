@@ -86,6 +86,17 @@ bool RetainedOverlay::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+void GiveFocus(QWidget* widget) {
+    if (!widget || !widget->isVisible() || !widget->isEnabled()) {
+        return;
+    }
+    // Focus follows the active window: a window of the desktop is activated first.
+    if (QWidget* top = widget->window(); !top->isActiveWindow()) {
+        top->activateWindow();
+    }
+    widget->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 } // namespace detail
 
 Window::Window() {

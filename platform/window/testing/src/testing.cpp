@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 namespace hh::win::testing {
 namespace {
@@ -137,6 +138,32 @@ void PressEnter(Dialog& dialog) {
 
 void PressEscape(Dialog& dialog) {
     PressKey(dialog, VK_ESCAPE);
+}
+
+bool PressKeyOnKeyboard(int virtualKey) {
+    ProcessEvents();
+    QWindow* window = QGuiApplication::focusWindow();
+    if (!window) {
+        return false;
+    }
+    Qt::Key key = Qt::Key_unknown;
+    if (virtualKey == VK_RETURN) {
+        key = Qt::Key_Return;
+    } else if (virtualKey == VK_ESCAPE) {
+        key = Qt::Key_Escape;
+    } else if (virtualKey == VK_TAB) {
+        key = Qt::Key_Tab;
+    } else if (virtualKey == VK_SPACE) {
+        key = Qt::Key_Space;
+    } else if ((virtualKey >= 'A' && virtualKey <= 'Z') ||
+               (virtualKey >= '0' && virtualKey <= '9')) {
+        key = static_cast<Qt::Key>(virtualKey);
+    } else {
+        return false;
+    }
+    QTest::keyClick(window, key);
+    ProcessEvents();
+    return true;
 }
 
 void PressCaptionOk(Dialog& dialog) {
