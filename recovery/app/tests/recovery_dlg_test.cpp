@@ -496,5 +496,43 @@ TEST_F(RestelTest, MessageBoxSetsItsTextsAgainAtEveryErase) {
     EXPECT_EQ(ended_, std::vector<int>{0});
 }
 
+TEST_F(RestelTest, RecoverFailedBoxAnswersEnterAndEscapeFromTheKeyboard) {
+    WritePathXml({{"\\SDMMC\\Gone", "\\ResidentFlash"}});
+    for (const int key : {win::VK_RETURN, win::VK_ESCAPE}) {
+        ASSERT_TRUE(sim::StoreRecoverFlag(RECOVER_PENDING));
+        restarts_ = 0;
+        std::u16string text;
+        bool delivered = false;
+        bool closedByKey = false;
+        // Presses the key on the keyboard once the box shows its text; gives
+        // up after five real seconds.
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        std::function<void()> pressWhenOpen = [&] {
+            for (QWidget* widget : QApplication::allWidgets()) {
+                auto* box = dynamic_cast<CMsgBox*>(win::Window::FromWidget(widget));
+                if (box && widget->isVisible() && !box->GetDlgItemText(IDC_MSG_TEXT).empty()) {
+                    text = box->GetDlgItemText(IDC_MSG_TEXT);
+                    delivered = wt::PressKeyOnKeyboard(key);
+                    closedByKey = !widget->isVisible();
+                    if (!closedByKey) {
+                        wt::Click(*box, win::IDOK);
+                    }
+                    return;
+                }
+            }
+            if (std::chrono::steady_clock::now() < deadline) {
+                win::PostToUiThread(pressWhenOpen);
+            }
+        };
+        win::PostToUiThread(pressWhenOpen);
+        RunDialog([] {});
+        EXPECT_EQ(text, RecoverFailedText(2)) << key;
+        EXPECT_TRUE(delivered) << key;
+        EXPECT_TRUE(closedByKey) << key;
+        EXPECT_EQ(restarts_, 1) << key;
+        EXPECT_EQ(Flag(), 0u) << key;
+    }
+}
+
 } // namespace
 } // namespace recovery
