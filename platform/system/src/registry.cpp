@@ -20,24 +20,43 @@
 
 namespace hh::sys {
 
-// An open key: which tree, the folded path for lookups, the spelling for
-// listings, the access it was opened with and the database it belongs to.
+// An open key: its row, how deep and long its path below its root is (for
+// the limits of its subkeys), the access it was opened with and the database
+// it belongs to.
 struct RegistryKey {
-    int root = 0;
-    std::u16string path;
-    std::u16string display;
+    int64_t id = 0;
+    size_t depth = 0;
+    size_t length = 0;
     REGSAM access = 0;
     std::string database;
 };
 
 namespace {
 
-constexpr int kCurrentUser = 1;
-constexpr int kLocalMachine = 2;
-constexpr int kSchemaVersion = 1;
+// The rows of the two roots.
+constexpr int64_t kCurrentUser = 1;
+constexpr int64_t kLocalMachine = 2;
+// Layout 1 kept the whole folded path in every key and value row; layout 2
+// keeps a key's parent and its own name.
+constexpr int kPathLayout = 1;
+constexpr int kSchemaVersion = 2;
 constexpr int kDefaultLockTimeoutMs = 10000;
 constexpr size_t kMaxConnectionsPerThread = 4;
 constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxKeyPathLength = 32767;
+constexpr size_t kMaxValueNameLength = 16383;
+constexpr uint32_t kMaxValueSize = 1024 * 1024;
+
+constexpr const char* kCreateTables =
+    "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL, display TEXT NOT NULL, UNIQUE(parent, name));"
+    "CREATE TABLE vals(key INTEGER NOT NULL, name TEXT NOT NULL, display TEXT NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
+    "INSERT INTO keys(id, parent, name, display) VALUES"
+    " (1, 0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER'),"
+    " (2, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE');"
+    "PRAGMA user_version=2;";
 
 std::string DatabasePath() {
     return (DeviceStateDir() / "registry.db").string();
@@ -171,8 +190,11 @@ public:
     sqlite3* db() const { return m_db; }
 
 private:
+    enum class Layout { Empty, Current, Old };
+
     long initialise();
-    long checkLayout(bool& empty);
+    long checkLayout(Layout& layout);
+    long migrate();
     long pragmaInt(const char* sql, int& value);
 
     sqlite3* m_db = nullptr;
@@ -298,14 +320,14 @@ long Connection::Open(const std::string& path, std::unique_ptr<Connection>& resu
 
 // Checks that the file is a registry (or still empty) before anything is
 // written to it, so that a database of something else is never changed.
-long Connection::checkLayout(bool& empty) {
+long Connection::checkLayout(Layout& layout) {
     int version = 0;
     int tables = 0;
     if (long error = pragmaInt("PRAGMA user_version", version)) {
         return error;
     }
-    if (version == kSchemaVersion) {
-        empty = false;
+    if (version == kSchemaVersion || version == kPathLayout) {
+        layout = version == kSchemaVersion ? Layout::Current : Layout::Old;
         return ERROR_SUCCESS;
     }
     if (version != 0) {
@@ -324,22 +346,22 @@ long Connection::checkLayout(bool& empty) {
         m_broken = true;
         return ERROR_BADDB;
     }
-    empty = true;
+    layout = Layout::Empty;
     return ERROR_SUCCESS;
 }
 
 long Connection::initialise() {
-    bool empty = false;
+    Layout layout = Layout::Empty;
     // The layout is read in one read transaction: another connection may be
     // laying the tables out right now, and a version read before its commit
     // with a table count read after it would look like a foreign database.
     if (long error = exec("BEGIN")) {
         return error;
     }
-    long layout = checkLayout(empty);
+    long checked = checkLayout(layout);
     sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-    if (layout) {
-        return layout;
+    if (checked) {
+        return checked;
     }
     // Switching a new database to the log needs a moment alone with the file;
     // several processes that meet here take turns.
@@ -357,34 +379,133 @@ long Connection::initialise() {
     if (long error = exec("PRAGMA synchronous=FULL")) {
         return error;
     }
-    if (!empty) {
+    if (layout == Layout::Current) {
         return ERROR_SUCCESS;
     }
     if (long error = exec("BEGIN IMMEDIATE")) {
         return error;
     }
-    // Another process may have laid the tables out in the meantime.
-    long error = checkLayout(empty);
-    if (!error && empty) {
-        error = exec("CREATE TABLE keys(root INTEGER NOT NULL, path TEXT NOT NULL,"
-                     " display TEXT NOT NULL, PRIMARY KEY(root, path)) WITHOUT ROWID;"
-                     "CREATE TABLE vals(root INTEGER NOT NULL, path TEXT NOT NULL,"
-                     " name TEXT NOT NULL, display TEXT NOT NULL, type INTEGER NOT NULL,"
-                     " data BLOB NOT NULL, PRIMARY KEY(root, path, name)) WITHOUT ROWID;"
-                     "PRAGMA user_version=1;");
+    // Another process may have laid the tables out or moved them on in the
+    // meantime.
+    long error = checkLayout(layout);
+    const bool migrated = !error && layout == Layout::Old;
+    if (!error && layout == Layout::Empty) {
+        error = exec(kCreateTables);
+    } else if (migrated) {
+        error = migrate();
+    }
+    if (!error) {
+        error = exec("COMMIT");
     }
     if (error) {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return error;
     }
-    return exec("COMMIT");
+    if (migrated) {
+        // The old rows took space with the square of the depth; give it back
+        // once. Other processes reading at this moment only delay that.
+        sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Moves a registry of the path layout to the parent-and-name layout inside the
+// caller's write transaction: every key and value is kept with its spelling.
+// A key whose parents are missing from the old rows gets them back.
+long Connection::migrate() {
+    if (long error = exec("ALTER TABLE keys RENAME TO keys_v1;"
+                          "ALTER TABLE vals RENAME TO vals_v1;"
+                          "CREATE TEMP TABLE key_ids(root INTEGER NOT NULL, path TEXT NOT NULL,"
+                          " id INTEGER NOT NULL, PRIMARY KEY(root, path)) WITHOUT ROWID;"
+                          "INSERT INTO key_ids VALUES(1, '', 1), (2, '', 2);")) {
+        return error;
+    }
+    if (long error = exec(kCreateTables)) {
+        return error;
+    }
+    // The id of the key at folded `path` of tree `root`, inserted with its
+    // missing parents (spelt as in `display`) when it is not there yet.
+    auto keyId = [this](int64_t root, const std::u16string& path, const std::u16string& display,
+                        int64_t& id) -> long {
+        size_t known = path.size();
+        std::vector<size_t> missing;
+        while (true) {
+            Statement find(*this, "SELECT id FROM key_ids WHERE root = ?1 AND path = ?2");
+            find.bind(1, root).bind(2, path.substr(0, known));
+            if (find.step()) {
+                id = find.integer(0);
+                break;
+            }
+            if (find.error()) {
+                return find.error();
+            }
+            missing.push_back(known);
+            known = path.rfind(u'\\', known - 1);
+            known = known == std::u16string::npos ? 0 : known;
+        }
+        for (auto end = missing.rbegin(); end != missing.rend(); ++end) {
+            const size_t start = known == 0 ? 0 : known + 1;
+            const std::u16string& spelling = display.size() == path.size() ? display : path;
+            Statement insert(*this, "INSERT INTO keys(parent, name, display) VALUES(?1, ?2, ?3)");
+            insert.bind(1, id).bind(2, path.substr(start, *end - start));
+            insert.bind(3, spelling.substr(start, *end - start));
+            if (long error = insert.run()) {
+                return error;
+            }
+            id = sqlite3_last_insert_rowid(m_db);
+            Statement remember(*this, "INSERT INTO key_ids(root, path, id) VALUES(?1, ?2, ?3)");
+            remember.bind(1, root).bind(2, path.substr(0, *end)).bind(3, id);
+            if (long error = remember.run()) {
+                return error;
+            }
+            known = *end;
+        }
+        return ERROR_SUCCESS;
+    };
+    // Parents sort before their children, so each key finds its parent made.
+    {
+        Statement keys(*this, "SELECT root, path, display FROM keys_v1 ORDER BY root, path");
+        while (keys.step()) {
+            int64_t id = 0;
+            if (long error = keyId(keys.integer(0), keys.text(1), keys.text(2), id)) {
+                return error;
+            }
+        }
+        if (keys.error()) {
+            return keys.error();
+        }
+    }
+    {
+        Statement orphans(*this, "SELECT DISTINCT root, path FROM vals_v1 v WHERE NOT EXISTS"
+                                 " (SELECT 1 FROM key_ids m WHERE m.root = v.root AND"
+                                 " m.path = v.path)");
+        while (orphans.step()) {
+            int64_t id = 0;
+            const std::u16string path = orphans.text(1);
+            if (long error = keyId(orphans.integer(0), path, path, id)) {
+                return error;
+            }
+        }
+        if (orphans.error()) {
+            return orphans.error();
+        }
+    }
+    return exec("INSERT INTO vals(key, name, display, type, data)"
+                " SELECT m.id, v.name, v.display, v.type, v.data FROM vals_v1 v"
+                " JOIN key_ids m ON m.root = v.root AND m.path = v.path;"
+                "DROP TABLE keys_v1; DROP TABLE vals_v1; DROP TABLE temp.key_ids;");
 }
 
 // The calling thread's connections, the most recent last. A connection inside
 // a transaction is never dropped.
 thread_local std::vector<std::unique_ptr<Connection>> t_connections;
 
-long GetConnection(const std::string& path, Connection*& result) {
+enum class Need { Read, Write };
+
+// The calling thread's connection to the database at path. A read never
+// creates the database or its folder: without one it gets ERROR_FILE_NOT_FOUND,
+// as every key and value is missing.
+long GetConnection(const std::string& path, Need need, Connection*& result) {
     for (auto it = t_connections.begin(); it != t_connections.end(); ++it) {
         if ((*it)->path() != path) {
             continue;
@@ -395,6 +516,11 @@ long GetConnection(const std::string& path, Connection*& result) {
         }
         result = it->get();
         return ERROR_SUCCESS;
+    }
+    std::error_code ec;
+    if (need == Need::Read &&
+        std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
+        return ERROR_FILE_NOT_FOUND;
     }
     std::unique_ptr<Connection> connection;
     if (long error = Connection::Open(path, connection)) {
@@ -460,9 +586,9 @@ uintptr_t g_nextHandle = 0x1000;
 // Copies what a handle stands for; false for a closed or unknown handle.
 bool Resolve(HKEY key, RegistryKey& result) {
     if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
-        result.root = key == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine;
-        result.path.clear();
-        result.display.clear();
+        result.id = key == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine;
+        result.depth = 0;
+        result.length = 0;
         result.access = KEY_ALL_ACCESS;
         result.database = DatabasePath();
         return true;
@@ -485,10 +611,18 @@ HKEY NewHandle(RegistryKey key) {
     return reinterpret_cast<HKEY>(value);
 }
 
-// Checks a subkey path ("init\App"): no leading separator, no empty or overlong
-// component; a trailing separator is dropped.
-long SubKeyPath(const char16_t* subKey, std::u16string& result) {
-    result.clear();
+bool IsRoot(const RegistryKey& key) {
+    return key.depth == 0;
+}
+
+// A subkey path below a key ("init\App"), checked: no leading separator, no
+// empty or overlong component, at most kMaxKeyDepth levels and
+// kMaxKeyPathLength characters below the root in all; a trailing separator is
+// dropped. The components keep their spelling.
+long SubKeyPath(const RegistryKey& base, const char16_t* subKey,
+                std::vector<std::u16string>& components, size_t& length) {
+    components.clear();
+    length = base.length;
     if (!subKey) {
         return ERROR_SUCCESS;
     }
@@ -499,46 +633,55 @@ long SubKeyPath(const char16_t* subKey, std::u16string& result) {
     while (!view.empty() && view.back() == u'\\') {
         view.remove_suffix(1);
     }
+    if (view.empty()) {
+        return ERROR_SUCCESS;
+    }
+    length += (base.length ? 1 : 0) + view.size();
+    if (length > kMaxKeyPathLength) {
+        return ERROR_INVALID_PARAMETER;
+    }
     size_t start = 0;
-    while (start < view.size()) {
+    while (start <= view.size()) {
         size_t end = view.find(u'\\', start);
         if (end == std::u16string_view::npos) {
             end = view.size();
         }
-        if (end == start || end - start > kMaxKeyNameLength) {
+        if (end == start || end - start > kMaxKeyNameLength ||
+            base.depth + components.size() >= kMaxKeyDepth) {
             return ERROR_INVALID_PARAMETER;
         }
+        components.emplace_back(view.substr(start, end - start));
         start = end + 1;
     }
-    result = view;
     return ERROR_SUCCESS;
 }
 
-std::u16string Join(const std::u16string& parent, const std::u16string& child) {
-    if (parent.empty()) {
-        return child;
-    }
-    if (child.empty()) {
-        return parent;
-    }
-    return parent + u'\\' + child;
-}
-
-long KeyExists(Connection& connection, int root, const std::u16string& path, bool& exists) {
-    if (path.empty()) {
-        exists = true;
-        return ERROR_SUCCESS;
-    }
-    Statement statement(connection, "SELECT 1 FROM keys WHERE root = ?1 AND path = ?2");
-    statement.bind(1, root).bind(2, path);
+long KeyExists(Connection& connection, int64_t id, bool& exists) {
+    Statement statement(connection, "SELECT 1 FROM keys WHERE id = ?1");
+    statement.bind(1, id);
     exists = statement.step();
     return statement.error();
+}
+
+// Walks from key `id` down the components as far as they exist: `found` is
+// how many did, `id` the last key reached.
+long Walk(Connection& connection, const std::vector<std::u16string>& components, int64_t& id,
+          size_t& found) {
+    for (found = 0; found < components.size(); ++found) {
+        Statement child(connection, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
+        child.bind(1, id).bind(2, Fold(components[found]));
+        if (!child.step()) {
+            return child.error();
+        }
+        id = child.integer(0);
+    }
+    return ERROR_SUCCESS;
 }
 
 // A missing value of a key that is gone is reported as the key's loss.
 long MissingValueError(Connection& connection, const RegistryKey& key) {
     bool exists = false;
-    if (long error = KeyExists(connection, key.root, key.path, exists)) {
+    if (long error = KeyExists(connection, key.id, exists)) {
         return error;
     }
     return exists ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -554,27 +697,35 @@ long OpenOrCreate(HKEY parent, const char16_t* subKey, REGSAM access, bool creat
     if (!Resolve(parent, base)) {
         return ERROR_INVALID_HANDLE;
     }
-    std::u16string sub;
-    if (long error = SubKeyPath(subKey, sub)) {
+    RegistryKey key;
+    std::vector<std::u16string> components;
+    if (long error = SubKeyPath(base, subKey, components, key.length)) {
         return error;
     }
-    RegistryKey key;
-    key.root = base.root;
-    key.display = Join(base.display, sub);
-    key.path = Fold(key.display);
+    key.depth = base.depth + components.size();
     key.access = access;
     key.database = base.database;
+    key.id = base.id;
     Connection* connection = nullptr;
-    if (long error = GetConnection(key.database, connection)) {
+    if (long error = GetConnection(key.database, create ? Need::Write : Need::Read, connection)) {
+        // A root is there even before its registry is.
+        if (error == ERROR_FILE_NOT_FOUND && components.empty() && IsRoot(base)) {
+            *result = NewHandle(std::move(key));
+            return ERROR_SUCCESS;
+        }
         return error;
     }
+    size_t found = 0;
     bool exists = false;
-    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+    if (long error = components.empty() ? KeyExists(*connection, base.id, exists)
+                                        : Walk(*connection, components, key.id, found)) {
         return error;
     }
+    exists = exists || (!components.empty() && found == components.size());
     if (!exists && !create) {
         return ERROR_FILE_NOT_FOUND;
     }
+    bool created = false;
     if (!exists) {
         if (!(base.access & KEY_CREATE_SUB_KEY)) {
             return ERROR_ACCESS_DENIED;
@@ -584,46 +735,48 @@ long OpenOrCreate(HKEY parent, const char16_t* subKey, REGSAM access, bool creat
             return scope.error();
         }
         bool parentExists = false;
-        if (long error = KeyExists(*connection, base.root, base.path, parentExists)) {
+        if (long error = KeyExists(*connection, base.id, parentExists)) {
             return error;
         }
         if (!parentExists) {
             return ERROR_KEY_DELETED;
         }
+        // Another connection may have made part of the path meanwhile.
+        key.id = base.id;
+        if (long error = Walk(*connection, components, key.id, found)) {
+            return error;
+        }
         // The new key and every missing key between it and its parent.
-        size_t from = base.display.empty() ? 0 : base.display.size() + 1;
-        for (size_t end = key.display.find(u'\\', from);; end = key.display.find(u'\\', end + 1)) {
-            std::u16string display = key.display.substr(0, end);
+        for (; found < components.size(); ++found) {
             Statement insert(*connection,
-                             "INSERT OR IGNORE INTO keys(root, path, display) VALUES(?1, ?2, ?3)");
-            insert.bind(1, key.root).bind(2, Fold(display)).bind(3, display);
+                             "INSERT INTO keys(parent, name, display) VALUES(?1, ?2, ?3)");
+            insert.bind(1, key.id).bind(2, Fold(components[found])).bind(3, components[found]);
             if (long error = insert.run()) {
                 return error;
             }
-            if (end == std::u16string::npos) {
-                break;
-            }
+            key.id = sqlite3_last_insert_rowid(connection->db());
+            created = true;
         }
         if (long error = scope.commit()) {
             return error;
         }
     }
     if (disposition) {
-        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
     *result = NewHandle(std::move(key));
     return ERROR_SUCCESS;
 }
 
 // Resolves a handle and reaches its database, checking the access it needs.
-long Prepare(HKEY handle, REGSAM needed, RegistryKey& key, Connection*& connection) {
+long Prepare(HKEY handle, REGSAM needed, Need need, RegistryKey& key, Connection*& connection) {
     if (!Resolve(handle, key)) {
         return ERROR_INVALID_HANDLE;
     }
     if ((key.access & needed) != needed) {
         return ERROR_ACCESS_DENIED;
     }
-    return GetConnection(key.database, connection);
+    return GetConnection(key.database, need, connection);
 }
 
 } // namespace
@@ -644,12 +797,11 @@ long RegQueryValueExW(HKEY handle, const char16_t* name, uint32_t*, uint32_t* ty
     }
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_QUERY_VALUE, key, connection)) {
+    if (long error = Prepare(handle, KEY_QUERY_VALUE, Need::Read, key, connection)) {
         return error;
     }
-    Statement query(*connection,
-                    "SELECT type, data FROM vals WHERE root = ?1 AND path = ?2 AND name = ?3");
-    query.bind(1, key.root).bind(2, key.path).bind(3, Fold(name ? name : u""));
+    Statement query(*connection, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+    query.bind(1, key.id).bind(2, Fold(name ? name : u""));
     if (!query.step()) {
         return query.error() ? query.error() : MissingValueError(*connection, key);
     }
@@ -673,12 +825,13 @@ long RegQueryValueExW(HKEY handle, const char16_t* name, uint32_t*, uint32_t* ty
 
 long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, const uint8_t* data,
                     uint32_t dataSize) {
-    if (!data && dataSize) {
+    std::u16string display = name ? name : u"";
+    if ((!data && dataSize) || dataSize > kMaxValueSize || display.size() > kMaxValueNameLength) {
         return ERROR_INVALID_PARAMETER;
     }
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_SET_VALUE, key, connection)) {
+    if (long error = Prepare(handle, KEY_SET_VALUE, Need::Write, key, connection)) {
         return error;
     }
     WriteScope scope(*connection);
@@ -686,19 +839,18 @@ long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, 
         return scope.error();
     }
     bool exists = false;
-    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
+    if (long error = KeyExists(*connection, key.id, exists)) {
         return error;
     }
     if (!exists) {
         return ERROR_KEY_DELETED;
     }
-    std::u16string display = name ? name : u"";
     // A value keeps the spelling of its name from when it was first stored.
-    Statement upsert(*connection, "INSERT INTO vals(root, path, name, display, type, data)"
-                                  " VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(root, path, name)"
+    Statement upsert(*connection, "INSERT INTO vals(key, name, display, type, data)"
+                                  " VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(key, name)"
                                   " DO UPDATE SET type = excluded.type, data = excluded.data");
-    upsert.bind(1, key.root).bind(2, key.path).bind(3, Fold(display)).bind(4, display);
-    upsert.bind(5, type).bindBlob(6, data, dataSize);
+    upsert.bind(1, key.id).bind(2, Fold(display)).bind(3, display);
+    upsert.bind(4, type).bindBlob(5, data, dataSize);
     if (long error = upsert.run()) {
         return error;
     }
@@ -708,11 +860,11 @@ long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, 
 long RegDeleteValueW(HKEY handle, const char16_t* name) {
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_SET_VALUE, key, connection)) {
+    if (long error = Prepare(handle, KEY_SET_VALUE, Need::Read, key, connection)) {
         return error;
     }
-    Statement erase(*connection, "DELETE FROM vals WHERE root = ?1 AND path = ?2 AND name = ?3");
-    erase.bind(1, key.root).bind(2, key.path).bind(3, Fold(name ? name : u""));
+    Statement erase(*connection, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+    erase.bind(1, key.id).bind(2, Fold(name ? name : u""));
     if (long error = erase.run()) {
         return error;
     }
@@ -725,35 +877,40 @@ long RegDeleteValueW(HKEY handle, const char16_t* name) {
 long RegDeleteKeyW(HKEY handle, const char16_t* subKey) {
     RegistryKey parent;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_CREATE_SUB_KEY, parent, connection)) {
+    if (!Resolve(handle, parent)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    std::vector<std::u16string> components;
+    size_t length = 0;
+    if (long error = SubKeyPath(parent, subKey, components, length)) {
         return error;
     }
-    std::u16string sub;
-    if (long error = SubKeyPath(subKey, sub)) {
-        return error;
-    }
-    if (sub.empty()) {
+    if (components.empty()) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::u16string path = Fold(Join(parent.display, sub));
+    if (long error = Prepare(handle, KEY_CREATE_SUB_KEY, Need::Read, parent, connection)) {
+        return error;
+    }
     WriteScope scope(*connection);
     if (scope.error()) {
         return scope.error();
     }
-    bool exists = false;
-    if (long error = KeyExists(*connection, parent.root, path, exists)) {
+    int64_t id = parent.id;
+    size_t found = 0;
+    if (long error = Walk(*connection, components, id, found)) {
         return error;
     }
-    if (!exists) {
+    if (found < components.size()) {
         return ERROR_FILE_NOT_FOUND;
     }
-    // The key and everything under it: the paths from "path\" up to "path]"
-    // are exactly those that start with "path\", as ']' follows '\'.
+    // The key and everything under it, found through the parent links.
     for (const char* sql :
-         {"DELETE FROM keys WHERE root = ?1 AND (path = ?2 OR (path > ?3 AND path < ?4))",
-          "DELETE FROM vals WHERE root = ?1 AND (path = ?2 OR (path > ?3 AND path < ?4))"}) {
+         {"WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys"
+          " JOIN tree ON keys.parent = tree.id) DELETE FROM vals WHERE key IN tree",
+          "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys"
+          " JOIN tree ON keys.parent = tree.id) DELETE FROM keys WHERE id IN tree"}) {
         Statement erase(*connection, sql);
-        erase.bind(1, parent.root).bind(2, path).bind(3, path + u'\\').bind(4, path + u']');
+        erase.bind(1, id);
         if (long error = erase.run()) {
             return error;
         }
@@ -764,8 +921,9 @@ long RegDeleteKeyW(HKEY handle, const char16_t* subKey) {
 long RegFlushKey(HKEY handle) {
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, 0, key, connection)) {
-        return error;
+    if (long error = Prepare(handle, 0, Need::Read, key, connection)) {
+        // Without a database there is nothing to make durable.
+        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
     }
     long error = ERROR_SUCCESS;
     if (connection->inTransaction) {
@@ -800,23 +958,36 @@ long RegCloseKey(HKEY handle) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Reaches an existing key for a listing. Without a database a root is empty
+// (ERROR_NO_MORE_ITEMS stands for that) and any other key is gone.
+long PrepareListing(HKEY handle, REGSAM needed, RegistryKey& key, Connection*& connection) {
+    if (long error = Prepare(handle, needed, Need::Read, key, connection)) {
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return IsRoot(key) ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
+        }
+        return error;
+    }
+    bool exists = false;
+    if (long error = KeyExists(*connection, key.id, exists)) {
+        return error;
+    }
+    return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+} // namespace
+
 long RegListValues(HKEY handle, std::vector<RegValue>& values) {
     values.clear();
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_QUERY_VALUE, key, connection)) {
-        return error;
+    if (long error = PrepareListing(handle, KEY_QUERY_VALUE, key, connection)) {
+        return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
     }
-    bool exists = false;
-    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
-        return error;
-    }
-    if (!exists) {
-        return ERROR_KEY_DELETED;
-    }
-    Statement query(*connection, "SELECT display, type, data FROM vals WHERE root = ?1 AND"
-                                 " path = ?2 ORDER BY name");
-    query.bind(1, key.root).bind(2, key.path);
+    Statement query(*connection,
+                    "SELECT display, type, data FROM vals WHERE key = ?1 ORDER BY name");
+    query.bind(1, key.id);
     while (query.step()) {
         values.push_back({query.text(0), static_cast<uint32_t>(query.integer(1)), query.blob(2)});
     }
@@ -827,44 +998,20 @@ long RegListSubKeys(HKEY handle, std::vector<std::u16string>& names) {
     names.clear();
     RegistryKey key;
     Connection* connection = nullptr;
-    if (long error = Prepare(handle, KEY_ENUMERATE_SUB_KEYS, key, connection)) {
-        return error;
+    if (long error = PrepareListing(handle, KEY_ENUMERATE_SUB_KEYS, key, connection)) {
+        return error == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : error;
     }
-    bool exists = false;
-    if (long error = KeyExists(*connection, key.root, key.path, exists)) {
-        return error;
-    }
-    if (!exists) {
-        return ERROR_KEY_DELETED;
-    }
-    // The keys under it: for a root all of its tree, else the range of paths
-    // that start with "path\" (see RegDeleteKeyW); only direct children are kept.
-    std::u16string prefix = key.path.empty() ? u"" : key.path + u'\\';
-    Statement query(*connection,
-                    key.path.empty()
-                        ? "SELECT path, display FROM keys WHERE root = ?1 ORDER BY path"
-                        : "SELECT path, display FROM keys WHERE root = ?1 AND"
-                          " path > ?2 AND path < ?3 ORDER BY path");
-    query.bind(1, key.root);
-    if (!key.path.empty()) {
-        query.bind(2, prefix).bind(3, key.path + u']');
-    }
+    Statement query(*connection, "SELECT display FROM keys WHERE parent = ?1 ORDER BY name");
+    query.bind(1, key.id);
     while (query.step()) {
-        std::u16string path = query.text(0);
-        if (path.size() <= prefix.size() ||
-            path.find(u'\\', prefix.size()) != std::u16string::npos) {
-            continue;
-        }
-        std::u16string display = query.text(1);
-        size_t slash = display.rfind(u'\\');
-        names.push_back(slash == std::u16string::npos ? display : display.substr(slash + 1));
+        names.push_back(query.text(0));
     }
     return query.error();
 }
 
 RegistryTransaction::RegistryTransaction() : m_database(DatabasePath()) {
     Connection* connection = nullptr;
-    m_error = GetConnection(m_database, connection);
+    m_error = GetConnection(m_database, Need::Write, connection);
     if (m_error || connection->inTransaction) {
         return;
     }
@@ -880,7 +1027,7 @@ RegistryTransaction::~RegistryTransaction() {
         return;
     }
     Connection* connection = nullptr;
-    if (GetConnection(m_database, connection) || !connection->inTransaction) {
+    if (GetConnection(m_database, Need::Write, connection) || !connection->inTransaction) {
         return;
     }
     connection->inTransaction = false;

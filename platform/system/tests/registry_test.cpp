@@ -57,6 +57,10 @@ std::string ReadFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+std::u16string Widen(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
 using RegistryTest = DeviceRootTest;
 
 TEST_F(RegistryTest, CreateWriteReadDeleteAndDefaults) {
@@ -352,6 +356,231 @@ TEST_F(RegistryTest, LockedDatabaseTimesOutAndRecovers) {
     EXPECT_EQ(SetDword(key.h, u"startup_cnt", 8), ERROR_SUCCESS);
     EXPECT_EQ(GetDword(key.h, u"startup_cnt", value), ERROR_SUCCESS);
     EXPECT_EQ(value, 8u);
+}
+
+std::u16string Nested(std::size_t depth, std::u16string_view name = u"k") {
+    std::u16string path(name);
+    for (std::size_t level = 1; level < depth; ++level) {
+        path += u'\\';
+        path += name;
+    }
+    return path;
+}
+
+TEST_F(RegistryTest, KeysNestAtMost512LevelsAndPathsHaveAtMost32767Characters) {
+    // 128 names of 255 characters and their separators: 32,767 characters.
+    const std::u16string longest = Nested(128, std::u16string(255, u'n'));
+    struct Case {
+        const char* what;
+        std::u16string path;
+        long expected;
+    };
+    const Case cases[] = {
+        {"512 levels", Nested(512), ERROR_SUCCESS},
+        {"513 levels", Nested(513), ERROR_INVALID_PARAMETER},
+        {"32,767 characters", longest, ERROR_SUCCESS},
+        {"32,768 characters", longest + u"x", ERROR_INVALID_PARAMETER},
+        {"20,000 levels", Nested(20000), ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Key key;
+        EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, c.path.c_str(), key), c.expected);
+        Key opened;
+        EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, c.path.c_str(), opened),
+                  c.expected ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
+        std::vector<std::u16string> names;
+        ASSERT_EQ(RegListSubKeys(HKEY_LOCAL_MACHINE, names), ERROR_SUCCESS);
+        EXPECT_EQ(names.size(), c.expected ? 0u : 1u) << "a refused path stores nothing";
+        if (!c.expected) {
+            EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, names.at(0).c_str()), ERROR_SUCCESS);
+        }
+    }
+
+    // The depth and length count from the root, also below an open key.
+    Key middle;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, Nested(500).c_str(), middle), ERROR_SUCCESS);
+    Key deepest;
+    EXPECT_EQ(Create(middle.h, Nested(12).c_str(), deepest), ERROR_SUCCESS);
+    Key tooDeep;
+    EXPECT_EQ(Create(middle.h, Nested(13).c_str(), tooDeep), ERROR_INVALID_PARAMETER);
+    Key within;
+    EXPECT_EQ(Create(deepest.h, u"x", within), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegDeleteKeyW(middle.h, Nested(13).c_str()), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegDeleteKeyW(middle.h, Nested(12).c_str()), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, AKeyCostsTheSameAtAnyDepth) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, Nested(512, u"level").c_str(), key), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key.h, u"v", 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegFlushKey(key.h), ERROR_SUCCESS);
+    std::uintmax_t bytes = 0;
+    for (const char* suffix : {"", "-wal"}) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(registryDatabase().string() + suffix, ec);
+        bytes += ec ? 0 : size;
+    }
+    // 512 rows of a few dozen bytes each; rows holding whole paths would take
+    // about 2 MB here.
+    EXPECT_LT(bytes, 160u * 1024) << "registry.db and its log hold " << bytes << " bytes";
+    uint32_t value = 0;
+    Key again;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, Nested(512, u"LEVEL").c_str(), again), ERROR_SUCCESS);
+    EXPECT_EQ(GetDword(again.h, u"v", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+}
+
+TEST_F(RegistryTest, ValuesHaveSizeAndNameLimits) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"Limits", key), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key.h, u"big", 7), ERROR_SUCCESS);
+    struct Case {
+        const char* what;
+        std::u16string name;
+        uint32_t size;
+        long expected;
+    };
+    const std::vector<uint8_t> data(1024 * 1024 + 1, 0xA5);
+    const Case cases[] = {
+        {"1 MiB", u"big", 1024 * 1024, ERROR_SUCCESS},
+        {"1 MiB and a byte", u"big", 1024 * 1024 + 1, ERROR_INVALID_PARAMETER},
+        {"4 GiB less a byte", u"big", 0xFFFFFFFF, ERROR_INVALID_PARAMETER},
+        {"name of 16,383", std::u16string(16383, u'v'), 4, ERROR_SUCCESS},
+        {"name of 16,384", std::u16string(16384, u'w'), 4, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(SetDword(key.h, u"big", 7), ERROR_SUCCESS);
+        // The size is checked before the data is read, so a short buffer is safe here.
+        EXPECT_EQ(RegSetValueExW(key.h, c.name.c_str(), 0, REG_BINARY, data.data(), c.size),
+                  c.expected);
+        uint32_t size = 0;
+        EXPECT_EQ(RegQueryValueExW(key.h, c.name.c_str(), nullptr, nullptr, nullptr, &size),
+                  c.expected ? (c.name == u"big" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
+                             : ERROR_SUCCESS);
+        if (c.name == u"big") {
+            EXPECT_EQ(size, c.expected ? 4u : c.size) << "a refused value keeps the old one";
+        }
+    }
+}
+
+TEST_F(RegistryTest, AHandleStaysWithItsDeletedKey) {
+    Key key;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"init\\App", key), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key.h, u"startup", 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"init"), ERROR_SUCCESS);
+    Key remade;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"init\\App", remade), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(remade.h, u"startup", 2), ERROR_SUCCESS);
+    uint32_t value = 0;
+    EXPECT_EQ(GetDword(key.h, u"startup", value), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetDword(key.h, u"startup", 3), ERROR_KEY_DELETED);
+    std::vector<std::u16string> names;
+    EXPECT_EQ(RegListSubKeys(key.h, names), ERROR_KEY_DELETED);
+    Key child;
+    EXPECT_EQ(Create(key.h, u"Child", child), ERROR_KEY_DELETED);
+    EXPECT_EQ(GetDword(remade.h, u"startup", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 2u);
+}
+
+class EmptyRootRegistryTest : public DeviceRootTest {
+protected:
+    EmptyRootRegistryTest() : DeviceRootTest(testing::RootLayout::Empty) {}
+};
+
+TEST_F(EmptyRootRegistryTest, ReadsCreateNothing) {
+    Key key;
+    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"init\\App", key), ERROR_FILE_NOT_FOUND);
+    uint32_t value = 5;
+    EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, u"startup", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(value, 5u);
+    std::vector<std::u16string> names{u"stale"};
+    EXPECT_EQ(RegListSubKeys(HKEY_CURRENT_USER, names), ERROR_SUCCESS);
+    EXPECT_TRUE(names.empty());
+    std::vector<RegValue> values(1);
+    EXPECT_EQ(RegListValues(HKEY_LOCAL_MACHINE, values), ERROR_SUCCESS);
+    EXPECT_TRUE(values.empty());
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"init"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueW(HKEY_LOCAL_MACHINE, u"startup"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    Key root;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, nullptr, root), ERROR_SUCCESS) << "a root is always there";
+    EXPECT_EQ(RegListSubKeys(root.h, names), ERROR_SUCCESS);
+    EXPECT_EQ(GetDword(root.h, u"startup", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(std::filesystem::is_empty(root_)) << "a read made the device state";
+
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"init\\App", key), ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::exists(registryDatabase())) << "a write makes the registry";
+}
+
+// registry-v1.db was written by the registry of the path layout (through
+// devctl reg set): every key row held its whole path.
+TEST_F(RegistryTest, ARegistryOfTheOldLayoutOpensWithAllItsValues) {
+    std::filesystem::copy_file(HH_REGISTRY_TEST_DATA "/registry-v1.db", registryDatabase());
+    std::u16string deep = u"Deep";
+    for (int level = 1; level < 40; ++level) {
+        deep += u"\\L" + Widen(std::to_string(level));
+    }
+    struct Case {
+        HKEY root;
+        std::u16string path;
+        const char16_t* name;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {HKEY_LOCAL_MACHINE, u"init\\App", u"startup_cnt", 41},
+        {HKEY_LOCAL_MACHINE, u"INIT\\app", u"STARTUP", 1},
+        {HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", u"Calibration_Horizontal", 5},
+        {HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", u"Calibration_Vertical", 0xFFFFFFFF},
+        {HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\ANT", u"BTPower", 1},
+        {HKEY_CURRENT_USER, u"ControlPanel\\BackLight", u"ACTimeout", 60},
+        {HKEY_CURRENT_USER, u"controlpanel\\backlight", u"BatteryTimeout", 30},
+        {HKEY_LOCAL_MACHINE, u"GRÖßE\\ünter", u"Wert", 7},
+        {HKEY_LOCAL_MACHINE, u"", u"RootValue", 9},
+        {HKEY_LOCAL_MACHINE, u"DriversX", u"v", 2},
+        {HKEY_LOCAL_MACHINE, deep, u"depth", 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        Key key;
+        ASSERT_EQ(Open(c.root, c.path.c_str(), key), ERROR_SUCCESS);
+        uint32_t value = 0;
+        EXPECT_EQ(GetDword(key.h, c.name, value), ERROR_SUCCESS);
+        EXPECT_EQ(value, c.expected);
+    }
+
+    // Listings keep the spelling of the first creation.
+    std::vector<std::u16string> names;
+    ASSERT_EQ(RegListSubKeys(HKEY_LOCAL_MACHINE, names), ERROR_SUCCESS);
+    EXPECT_EQ(names,
+              (std::vector<std::u16string>{u"Deep", u"Drivers", u"DriversX", u"Größe", u"init"}));
+    Key compass;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"drivers\\builtin\\compass", compass), ERROR_SUCCESS);
+    std::vector<RegValue> values;
+    ASSERT_EQ(RegListValues(compass.h, values), ERROR_SUCCESS);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[2].name, u"Name");
+    EXPECT_EQ(values[2].type, REG_SZ);
+    const std::u16string text = u"Kompass Größe";
+    EXPECT_EQ(values[2].data, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(text.c_str()),
+                                                   reinterpret_cast<const uint8_t*>(
+                                                       text.c_str() + text.size() + 1)));
+
+    // The moved registry takes changes, and keeps them in the new layout.
+    Key added;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass\\Sub", added), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Deep"), ERROR_SUCCESS);
+    ASSERT_EQ(RegListSubKeys(HKEY_LOCAL_MACHINE, names), ERROR_SUCCESS);
+    EXPECT_EQ(names.size(), 4u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(registryDatabase().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* version = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), 2);
+    sqlite3_finalize(version);
+    sqlite3_close(db);
 }
 
 // Read-and-increment under a transaction: concurrent threads lose no count.

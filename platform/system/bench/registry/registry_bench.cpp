@@ -115,6 +115,36 @@ void BM_StartupTransaction(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupTransaction)->Unit(benchmark::kMicrosecond);
 
+// A key nested `depth` levels deep ("k\\k\\..."): created with all its
+// parents, given a value, and deleted with its tree again. The counter is the
+// size of the database with the key in it.
+void BM_DeepKey(benchmark::State& state) {
+    Root();
+    const auto depth = static_cast<std::size_t>(state.range(0));
+    std::u16string path = u"deep";
+    for (std::size_t level = 1; level < depth; ++level) {
+        path += u"\\k";
+    }
+    const std::filesystem::path database = Root().path / ".device" / "registry.db";
+    for (auto _ : state) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS) {
+            state.SkipWithError("create failed");
+            break;
+        }
+        uint32_t one = 1;
+        RegSetValueExW(key, u"v", 0, REG_DWORD, reinterpret_cast<uint8_t*>(&one), 4);
+        RegCloseKey(key);
+        state.PauseTiming();
+        RegFlushKey(HKEY_LOCAL_MACHINE);
+        state.counters["db_bytes"] = static_cast<double>(std::filesystem::file_size(database));
+        state.ResumeTiming();
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"deep");
+    }
+}
+BENCHMARK(BM_DeepKey)->Arg(8)->Arg(64)->Arg(512)->Unit(benchmark::kMillisecond);
+
 // The yardstick: one update in a rollback-journal database with full sync.
 void BM_SqliteFullSyncTransaction(benchmark::State& state) {
     std::string path = (Root().path / "plain.db").string();

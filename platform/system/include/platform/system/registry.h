@@ -12,9 +12,23 @@
 // RegFlushKey commits the calling thread's RegistryTransaction, if one is
 // open, and copies the log into the database file.
 //
+// Each key is one row holding its parent and its own name, so a key costs the
+// same at any depth. A database of the older layout, whose rows held whole
+// paths, is moved to this one with all its keys and values when it is first
+// opened. Reads (opening an existing key, queries, listings, deletes, flushes)
+// never create the database or its folder: a device without one has no keys.
+//
 // Keys and value names are case-insensitive as on the device: a folded form
 // is the lookup key, the spelling of the first creation is kept for listing.
-// Deleting a key deletes its subkeys and values, as on the device.
+// Deleting a key deletes its subkeys and values, as on the device. A handle
+// stands for its key: once the key is deleted the handle reports
+// ERROR_KEY_DELETED, even when a key of the same name is made again.
+//
+// Limits, as on the device: a key name has at most 255 characters, keys nest
+// at most 512 levels below their root and a key's path below its root has at
+// most 32,767 characters; a value name has at most 16,383 characters and a
+// value at most 1 MiB. Beyond them a call fails with ERROR_INVALID_PARAMETER
+// and stores nothing.
 //
 // Faults: a database that is not ours or is corrupt gives ERROR_REGISTRY_CORRUPT
 // and is never rewritten, deleted or recreated; a database locked by another
