@@ -12,6 +12,10 @@ struct CommandError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// Throws CommandError unless the device root holds a device (its state
+/// folder). Reading verbs call it first, so that a read never makes a device.
+void RequireDevice();
+
 /// devctl reg get|set|delete|list: the device registry.
 void AddRegCommand(CLI::App& app);
 

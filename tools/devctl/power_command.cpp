@@ -1,6 +1,6 @@
 // devctl power / devctl restart: the simulated power driver.
 //
-//   devctl power flag        the recover flag the power driver keeps
+//   devctl power flag        the recover flag the power driver keeps (of an existing device)
 //   devctl power flag N      stores N (decimal or 0x hexadecimal, 32 bits)
 //   devctl restart           a simulated restart: a stored 100 becomes 101 and
 //                            the tick count starts again
@@ -53,6 +53,7 @@ void AddPowerCommand(CLI::App& app) {
             }
             return;
         }
+        RequireDevice();
         std::optional<uint32_t> stored = sim::ReadStoredRecoverFlag();
         if (!stored) {
             throw CommandError("the recover flag could not be read (" + ErrorText() + ")");

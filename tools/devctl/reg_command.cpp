@@ -7,6 +7,9 @@
 //   devctl reg list KEY                "NAME<TAB>TYPE<TAB>DATA" per value, "NAME\" per subkey
 //
 // KEY is HKLM\..., HKCU\..., HKEY_LOCAL_MACHINE\... or HKEY_CURRENT_USER\...
+//
+// get, list and delete work on an existing device only and change nothing on
+// a folder that holds none; set makes the registry of a new device.
 
 #include "commands.h"
 
@@ -84,7 +87,7 @@ std::string Describe(long error) {
     case ERROR_ACCESS_DENIED:
         return "access denied";
     case ERROR_INVALID_PARAMETER:
-        return "malformed key or value name";
+        return "malformed key or value name, or one beyond the registry's limits";
     default:
         return "registry error " + std::to_string(error);
     }
@@ -167,6 +170,7 @@ const char* TypeName(uint32_t type) {
 
 void Get(const std::string& keyText, const std::string& name) {
     KeyPath key = ParseKey(keyText);
+    RequireDevice();
     OpenKey open;
     Open(key, KEY_READ, open, false);
     std::u16string wideName = Utf8ToUtf16(name);
@@ -219,6 +223,7 @@ void Set(const std::string& keyText, const std::string& name,
 
 void Delete(const std::string& keyText, const std::optional<std::string>& name) {
     KeyPath key = ParseKey(keyText);
+    RequireDevice();
     if (name) {
         OpenKey open;
         Open(key, KEY_ALL_ACCESS, open, false);
@@ -247,6 +252,7 @@ void Delete(const std::string& keyText, const std::optional<std::string>& name) 
 
 void List(const std::string& keyText) {
     KeyPath key = ParseKey(keyText);
+    RequireDevice();
     OpenKey open;
     Open(key, KEY_READ, open, false);
     std::vector<RegValue> values;

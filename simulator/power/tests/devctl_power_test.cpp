@@ -23,7 +23,7 @@ TEST(DevctlPower, ReadsSetsAndRestarts) {
         int exitCode;
         std::string out;
     } steps[] = {
-        {{"power", "flag"}, 0, "0\n"},     {{"power", "flag", "100"}, 0, ""},
+        {{"power", "flag"}, 1, ""},        {{"power", "flag", "100"}, 0, ""},
         {{"power", "flag"}, 0, "100\n"},   {{"restart"}, 0, "restarted\n"},
         {{"power", "flag"}, 0, "101\n"},   {{"restart"}, 0, "restarted\n"},
         {{"power", "flag"}, 0, "101\n"},   {{"power", "flag", "0x64"}, 0, ""},

@@ -141,6 +141,78 @@ TEST_F(DevctlTest, BadInputGetsOneLineAndANonZeroExit) {
         << "nothing was changed by the bad commands";
 }
 
+// The reading verbs on a folder without a device: one line, and nothing made.
+TEST_F(DevctlTest, ReadingVerbsOnAFolderWithoutADeviceCreateNothing) {
+    struct Root {
+        const char* what;
+        std::filesystem::path path;
+    };
+    const bool hostRootHasDevice = std::filesystem::exists("/.device");
+    std::vector<Root> roots = {{"an empty folder", root_},
+                               {"a missing folder", root_ / "missing" / "root"}};
+    if (!hostRootHasDevice) {
+        roots.push_back({"the host's /", "/"});
+    }
+    const std::vector<std::vector<std::string>> verbs = {
+        {"reg", "get", "HKLM\\init\\App", "startup"},
+        {"reg", "list", "HKLM"},
+        {"reg", "list", "HKCU\\ControlPanel"},
+        {"reg", "delete", "HKLM\\init\\App", "startup"},
+        {"reg", "delete", "HKLM\\init"},
+        {"power", "flag"},
+    };
+    for (const Root& root : roots) {
+        setenv("HANDHELD_ROOT", root.path.c_str(), 1);
+        for (const auto& verb : verbs) {
+            SCOPED_TRACE(std::string(root.what) + ": " + verb[0] + " " + verb[1]);
+            Result result = Devctl(verb);
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err.rfind("devctl: no device at " + root.path.string() + " ", 0), 0u)
+                << result.err;
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        }
+    }
+    selectRoot();
+    EXPECT_TRUE(std::filesystem::is_empty(root_)) << "a read made something in the root";
+    if (!hostRootHasDevice && std::filesystem::exists("/.device")) {
+        std::filesystem::remove_all("/.device");
+        ADD_FAILURE() << "a read made /.device";
+    }
+
+    // Writing verbs still make the device's state, and the reads then work.
+    ASSERT_EQ(Devctl({"reg", "set", "HKLM\\init\\App", "startup", "1"}).exitCode, 0);
+    EXPECT_EQ(Devctl({"reg", "get", "HKLM\\init\\App", "startup"}).out, "1\n");
+    EXPECT_EQ(Devctl({"power", "flag"}).out, "0\n");
+}
+
+// A device whose registry was never written has no keys, and reading it does
+// not make one.
+TEST_F(DevctlTest, ReadingADeviceWithoutARegistryCreatesNone) {
+    std::filesystem::create_directories(root_ / ".device");
+    Result result = Devctl({"reg", "get", "HKLM\\init\\App", "startup"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("no key HKLM\\init\\App"), std::string::npos) << result.err;
+    result = Devctl({"reg", "list", "HKLM"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(std::filesystem::is_empty(root_ / ".device"));
+}
+
+// Keys nest at most 512 levels: a deeper one is refused and nothing is stored.
+TEST_F(DevctlTest, AKeyBeyondTheRegistryLimitsIsRefused) {
+    std::string deep = "HKLM\\deep";
+    for (int level = 1; level < 512; ++level) {
+        deep += "\\k";
+    }
+    ASSERT_EQ(Devctl({"reg", "set", deep, "v", "1"}).exitCode, 0);
+    EXPECT_EQ(Devctl({"reg", "get", deep, "v"}).out, "1\n");
+    Result result = Devctl({"reg", "set", deep + "\\k", "v", "2"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("limits"), std::string::npos) << result.err;
+    EXPECT_NE(Devctl({"reg", "list", deep + "\\k"}).exitCode, 0) << "nothing was stored";
+}
+
 TEST_F(DevctlTest, CorruptDatabaseIsReportedAndKept) {
     std::filesystem::create_directories(root_ / ".device");
     {
