@@ -56,7 +56,13 @@ bool CDlgMain::OnInitDialog() {
     m_dlgNotification.Create(nullptr);
     ShowPage(0);
     m_hWatcherStop = sys::Event::Create(sys::EventReset::Manual, false);
+    m_hWatcherReady = sys::Event::Create(sys::EventReset::Manual, false);
     m_hWatcher = sys::Thread::Start(NotifyWatchThread, this);
+    // The dialog starts once the watcher holds "EVENT_OVL_TARVEN": a code
+    // signalled from then on reaches the window.
+    if (m_hWatcher) {
+        sys::WaitForMultipleObjects({&m_hWatcherReady, &m_hWatcher}, sys::INFINITE);
+    }
     return true;
 }
 
@@ -94,6 +100,7 @@ win::LRESULT CDlgMain::OnNotify(const win::Notification& notification) {
 uint32_t CDlgMain::NotifyWatchThread(void* argument) {
     auto* dlg = static_cast<CDlgMain*>(argument);
     sys::Event notify = sys::Event::Create(sys::EventReset::Automatic, false, kNotifyEventName);
+    sys::SetEvent(dlg->m_hWatcherReady);
     for (;;) {
         const uint32_t woke =
             sys::WaitForMultipleObjects({&dlg->m_hWatcherStop, &notify}, sys::INFINITE);

@@ -28,6 +28,7 @@ void PageTest::SetUp() {
 }
 
 void PageTest::TearDown() {
+    StopClockPump();
     sys::UnregisterStreamDriver("PWR");
     sys::RegisterKernelServices(nullptr);
     app_.reset();
@@ -66,6 +67,24 @@ bool PageTest::Visible(win::Dialog& page, int id) {
 bool PageTest::Enabled(win::Dialog& page, int id) {
     win::Control* control = page.GetDlgItem(id);
     return control && control->IsWindowEnabled();
+}
+
+void PageTest::StartClockPump() {
+    m_pumping = true;
+    m_pump = std::thread([this] {
+        while (m_pumping) {
+            if (clock_.waitForBlockedThreads(1, std::chrono::milliseconds(20))) {
+                clock_.advance(std::chrono::milliseconds(10));
+            }
+        }
+    });
+}
+
+void PageTest::StopClockPump() {
+    m_pumping = false;
+    if (m_pump.joinable()) {
+        m_pump.join();
+    }
 }
 
 } // namespace devtest::test

@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace devtest::test {
 
@@ -34,11 +36,19 @@ protected:
     std::u16string TextOf(hh::win::Dialog& page, int id);
     bool Visible(hh::win::Dialog& page, int id);
     bool Enabled(hh::win::Dialog& page, int id);
+    /// While on, a thread lets the clock run 10 ms whenever a thread waits on
+    /// it, so that the compass polls' short waits on the UI thread end.
+    void StartClockPump();
+    void StopClockPump();
 
     hh::sys::TestClock clock_;
     std::optional<hh::win::Application> app_;
     CDlgMain* main_ = nullptr;
     int restarts_ = 0;
+
+private:
+    std::atomic<bool> m_pumping{false};
+    std::thread m_pump;
 };
 
 /// The UTF-8 form of a page's text, for messages.

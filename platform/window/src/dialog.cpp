@@ -256,6 +256,8 @@ std::intptr_t Dialog::DoModal() {
     if (!previousMain) {
         // The application's dialog fills the device screen's work area.
         m_impl->widget->setGeometry(area.left, area.top, area.Width(), area.Height());
+        // Laid out now, so that OnInitDialog finds its client area at this size.
+        m_impl->widget->Layout();
     } else {
         // Dialogs it opens keep their template size, centred in the work area.
         const QSize size = m_impl->widget->size();

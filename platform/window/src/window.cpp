@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QVariant>
 #include <mutex>
 #include <unordered_map>
@@ -210,6 +211,13 @@ bool Window::MoveWindow(int x, int y, int width, int height, bool repaint) {
             return false;
         }
         m_widget->setGeometry(x, y, std::max(0, width), std::max(0, VisibleHeight(height)));
+        // The window hears of its new size at once, also while hidden (Qt
+        // would tell it only when shown), so its client area has that size.
+        if (m_widget->testAttribute(Qt::WA_PendingResizeEvent)) {
+            m_widget->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent resized(m_widget->size(), QSize());
+            QCoreApplication::sendEvent(m_widget, &resized);
+        }
         if (repaint) {
             m_widget->update();
         }

@@ -36,5 +36,17 @@ TEST_F(WindowTest, ChildPagesSitAtTheTopLeftAndTheStripShowsItsTabs) {
     });
 }
 
+TEST_F(WindowTest, AHiddenDialogMovedHasItsNewClientSizeAtOnce) {
+    Recorder main(Tpl({}));
+    Recorder popup(Tpl({}, WS_POPUP | DS_SETFONT));
+    testing::RunModal(main, [&] {
+        ASSERT_TRUE(popup.Create(nullptr));
+        ASSERT_FALSE(popup.IsWindowVisible());
+        popup.MoveWindow(0, 0, 480, 272);
+        EXPECT_EQ(popup.GetClientRect(), (Rect{0, 0, 480, 272}));
+        main.EndDialog(IDOK);
+    });
+}
+
 } // namespace
 } // namespace hh::win::test

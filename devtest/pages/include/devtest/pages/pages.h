@@ -251,6 +251,7 @@ private:
     CDlgG_Sensor m_dlgGSensor;
     hh::sys::Thread m_hWatcher;
     hh::sys::Event m_hWatcherStop;
+    hh::sys::Event m_hWatcherReady;
 };
 
 /// The application object: runs the main dialog and returns false.
