@@ -4,6 +4,7 @@
 // them, and the dialog behind gets the keyboard back.
 
 #include <platform/window/application.h>
+#include <platform/window/controls.h>
 #include <platform/window/dialog.h>
 #include <platform/window/message_box.h>
 #include <platform/window/testing.h>
@@ -12,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <atomic>
 #include <cstdlib>
 #include <optional>
@@ -75,9 +78,17 @@ class MainDialog : public Dialog {
 public:
     MainDialog() : Dialog(Template()) {}
     std::vector<int> commands;
+    int selectionChanges = 0;
 
 protected:
-    void OnCommand(int id, int) override { commands.push_back(id); }
+    void OnCommand(int id, int code) override {
+        // The list's selection changes are not what these tests look at.
+        if (id != 1003) {
+            commands.push_back(id);
+        } else if (code == CBN_SELCHANGE) {
+            ++selectionChanges;
+        }
+    }
 
 private:
     static DialogTemplate Template() {
@@ -93,6 +104,8 @@ private:
             {1, std::u16string(WC_BUTTON), u"OK", child | BS_DEFPUSHBUTTON, DluRect(5, 30, 40, 14)},
             {1001, std::u16string(WC_BUTTON), u"save", child | BS_PUSHBUTTON,
              DluRect(50, 30, 40, 14)},
+            {1003, std::u16string(WC_COMBOBOX), u"", child | CBS_DROPDOWNLIST,
+             DluRect(5, 50, 80, 60)},
         };
         return tpl;
     }
@@ -299,6 +312,44 @@ TEST_P(KeyboardTest, DialogBoxOverTheMainDialogTakesTheKeyboard) {
         EXPECT_EQ(result, c.result) << c.what;
         EXPECT_TRUE(dialog.commands.empty()) << c.what;
         EXPECT_EQ(focusAfter, edit) << c.what; // the main dialog has its focus back
+    }
+}
+
+TEST_P(KeyboardTest, OpenDropDownListKeepsEnterAndEscapeFromTheDialog) {
+    struct Case {
+        const char* what;
+        int key;
+        int selection;
+        int selectionChanges;
+    };
+    const Case cases[] = {
+        {"Escape closes the list", VK_ESCAPE, 0, 0},
+        {"Enter chooses the entry", VK_RETURN, 1, 1},
+    };
+    for (const Case& c : cases) {
+        MainDialog dialog;
+        bool listClosed = false;
+        int selection = -1;
+        InsideMainDialog(dialog, [&] {
+            auto* combo = dialog.Item<ComboBox>(1003);
+            for (const char16_t* port : {u"COM1:", u"COM7:", u"COM9:"}) {
+                combo->AddString(port);
+            }
+            combo->SetCurSel(0);
+            auto* widget = qobject_cast<QComboBox*>(combo->Widget());
+            widget->setFocus(Qt::MouseFocusReason);
+            widget->showPopup();
+            t::ProcessEvents();
+            t::PressKeyOnKeyboard(VK_DOWN);
+            t::PressKeyOnKeyboard(c.key);
+            listClosed = !widget->view()->isVisible();
+            selection = combo->GetCurSel();
+        });
+        EXPECT_TRUE(listClosed) << c.what;
+        EXPECT_EQ(selection, c.selection) << c.what;
+        EXPECT_EQ(dialog.selectionChanges, c.selectionChanges) << c.what;
+        // Neither key reached the dialog as OK or Cancel.
+        EXPECT_TRUE(dialog.commands.empty()) << c.what;
     }
 }
 

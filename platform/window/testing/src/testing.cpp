@@ -155,6 +155,10 @@ bool PressKeyOnKeyboard(int virtualKey) {
         key = Qt::Key_Tab;
     } else if (virtualKey == VK_SPACE) {
         key = Qt::Key_Space;
+    } else if (virtualKey == VK_UP) {
+        key = Qt::Key_Up;
+    } else if (virtualKey == VK_DOWN) {
+        key = Qt::Key_Down;
     } else if ((virtualKey >= 'A' && virtualKey <= 'Z') ||
                (virtualKey >= '0' && virtualKey <= '9')) {
         key = static_cast<Qt::Key>(virtualKey);

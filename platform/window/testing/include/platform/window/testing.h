@@ -38,7 +38,7 @@ void PressEnter(Dialog& dialog);
 void PressEscape(Dialog& dialog);
 /// A key pressed and released on the keyboard: the platform delivers it to the
 /// window that has the keyboard focus, as a real keyboard does (Enter, Escape,
-/// Tab, Space, letters, digits). False when no window has the focus.
+/// Tab, Space, Up, Down, letters, digits). False when no window has the focus.
 bool PressKeyOnKeyboard(int virtualKey);
 /// The caption's OK (or close) button.
 void PressCaptionOk(Dialog& dialog);
