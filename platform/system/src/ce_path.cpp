@@ -406,4 +406,124 @@ std::optional<std::filesystem::path> CePathToHostPath(std::u16string_view cePath
     return std::filesystem::path(std::string(buffer, n > 0 ? n : 0)) / r->leaf;
 }
 
+namespace {
+
+// The CE path of an open descriptor beneath the root, or nullopt when it
+// does not lie there.
+std::optional<std::u16string> CeOf(int rootFd, int fd) {
+    const std::string root = fs_detail::ReadLink(fs_detail::ProcFdPath(rootFd));
+    const std::string host = fs_detail::ReadLink(fs_detail::ProcFdPath(fd));
+    if (root.empty() || host.empty()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return std::nullopt;
+    }
+    if (host == root) {
+        return u"\\";
+    }
+    const std::string prefix = root == "/" ? root : root + '/';
+    if (!host.starts_with(prefix)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return std::nullopt;
+    }
+    std::u16string ce = u"\\" + fs_detail::FromUtf8(std::string_view(host).substr(prefix.size()));
+    for (char16_t& c : ce) {
+        if (c == u'/') {
+            c = u'\\';
+        }
+    }
+    return ce;
+}
+
+// The components of a CE path after "." and ".." are applied; false when a
+// ".." climbs above the root.
+bool LexicalParts(std::u16string_view cePath, std::vector<std::u16string_view>& parts) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= cePath.size(); ++i) {
+        if (i < cePath.size() && cePath[i] != u'\\') {
+            continue;
+        }
+        const std::u16string_view part = cePath.substr(start, i - start);
+        start = i + 1;
+        if (part.empty() || part == u".") {
+            continue;
+        }
+        if (part == u"..") {
+            if (parts.empty()) {
+                return false;
+            }
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::u16string> CanonicalCePath(std::u16string_view cePath) {
+    using namespace fs_detail;
+    std::vector<std::u16string_view> parts;
+    if (!LexicalParts(cePath, parts)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return std::nullopt;
+    }
+    // The longest existing prefix is resolved by the platform's own rules;
+    // what is missing beyond it is appended as written.
+    for (std::size_t existing = parts.size() + 1; existing-- > 0;) {
+        std::u16string prefix;
+        for (std::size_t k = 0; k < existing; ++k) {
+            prefix += u'\\';
+            prefix += parts[k];
+        }
+        auto r = Resolve(prefix.empty() ? std::u16string_view(u"\\") : prefix, Leaf::Follow);
+        if (!r) {
+            if (GetLastError() == ERROR_PATH_NOT_FOUND && existing > 0) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        std::optional<std::u16string> ce;
+        if (r->exists) {
+            Fd fd(OpenBeneath(r->root.get(), r->rel, O_PATH));
+            if (!fd.valid()) {
+                SetLastErrorFromErrno(errno);
+                return std::nullopt;
+            }
+            ce = CeOf(r->root.get(), fd.get());
+        } else {
+            ce = CeOf(r->root.get(), r->parent.get());
+            if (ce) {
+                if (ce->back() != u'\\') {
+                    *ce += u'\\';
+                }
+                *ce += FromUtf8(r->leaf);
+            }
+        }
+        if (!ce) {
+            return std::nullopt;
+        }
+        for (std::size_t k = existing; k < parts.size(); ++k) {
+            if (ce->back() != u'\\') {
+                *ce += u'\\';
+            }
+            *ce += parts[k];
+        }
+        return ce;
+    }
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return std::nullopt;
+}
+
+bool IsSameOrInside(std::u16string_view inner, std::u16string_view outer) {
+    using fs_detail::EqualsIgnoreCase;
+    if (outer == u"\\") {
+        return true;
+    }
+    if (inner.size() < outer.size() || !EqualsIgnoreCase(inner.substr(0, outer.size()), outer)) {
+        return false;
+    }
+    return inner.size() == outer.size() || inner[outer.size()] == u'\\';
+}
+
 } // namespace hh::sys

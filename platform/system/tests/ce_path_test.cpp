@@ -103,5 +103,43 @@ TEST_F(CePathTest, TellsAMissingFileFromAMissingFolder) {
     EXPECT_EQ(CePathToHostPath(u"\\SDMMC\\none.txt"), root_ / "SDMMC/none.txt");
 }
 
+TEST_F(CePathTest, CanonicalPathsNameThePlaceWithoutLinksOrDots) {
+    std::filesystem::create_directories(root_ / "SDMMC/Backup/Flash");
+    struct Case {
+        const char* what;
+        std::u16string path;
+        std::u16string canonical;
+    };
+    const Case cases[] = {
+        {"the root", u"\\", u"\\"},
+        {"empty", u"", u"\\"},
+        {"as it exists", u"\\sdmmc\\backup\\FLASH", u"\\SDMMC\\Backup\\Flash"},
+        {"trailing and repeated separators", u"\\SDMMC\\\\Backup\\", u"\\SDMMC\\Backup"},
+        {"dots", u"\\SDMMC\\.\\x\\..\\Backup", u"\\SDMMC\\Backup"},
+        {"missing leaf", u"\\SDMMC\\backup\\New", u"\\SDMMC\\Backup\\New"},
+        {"missing folders", u"\\SDMMC\\Backup\\a\\b\\c", u"\\SDMMC\\Backup\\a\\b\\c"},
+        {"through a link", u"\\SDMMC\\flash\\f.txt", u"\\ResidentFlash\\f.txt"},
+        {"missing below a link", u"\\SDMMC\\FLASH\\new\\x", u"\\ResidentFlash\\new\\x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CanonicalCePath(c.path), c.canonical) << c.what;
+    }
+    for (const char16_t* refused : {u"\\..\\outside", u"\\SDMMC\\up\\x", u"\\out",
+                                    u"\\SDMMC\\state\\registry.db", u"\\.device"}) {
+        SetLastError(0);
+        EXPECT_EQ(CanonicalCePath(refused), std::nullopt);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+}
+
+TEST(IsSameOrInside, ComparesWholeComponentsIgnoringCase) {
+    EXPECT_TRUE(IsSameOrInside(u"\\SDMMC\\A", u"\\sdmmc\\a"));
+    EXPECT_TRUE(IsSameOrInside(u"\\SDMMC\\A\\b", u"\\SDMMC\\a"));
+    EXPECT_TRUE(IsSameOrInside(u"\\SDMMC", u"\\"));
+    EXPECT_FALSE(IsSameOrInside(u"\\SDMMC\\AB", u"\\SDMMC\\A"));
+    EXPECT_FALSE(IsSameOrInside(u"\\SDMMC", u"\\SDMMC\\A"));
+    EXPECT_FALSE(IsSameOrInside(u"\\", u"\\SDMMC"));
+}
+
 } // namespace
 } // namespace hh::sys

@@ -15,6 +15,7 @@
 #include <recovery/config/path_config.h>
 #include <recovery/engine/copy_engine.h>
 #include <recovery/engine/power_requests.h>
+#include <recovery/engine/recovery_run.h>
 #include <simulator/power/power_driver.h>
 
 #include <gtest/gtest.h>
@@ -375,6 +376,24 @@ TEST_F(RestelTest, FailedRecoveryShowsItsErrorKeepsUserDataAndRestarts) {
          0,
          RecoverFailedText(0),
          false},
+        // Configurations that would destroy data are refused before anything
+        // is deleted, each with its own code.
+        {"blank pair", {{"", ""}}, 0, RecoverFailedText(kBlankPathError), false},
+        {"destination inside its source",
+         {{"\\SDMMC\\Navi", "\\SDMMC\\Navi\\sub"}},
+         0,
+         RecoverFailedText(kSourceOverlapsDestinationError),
+         false},
+        {"source is the flash",
+         {{"\\ResidentFlash", "\\SDMMC\\Saved"}},
+         0,
+         RecoverFailedText(kSourceMeetsFlashError),
+         false},
+        {"link leaving the root",
+         {{"\\SDMMC\\Factory", "\\ResidentFlash"}, {"\\SDMMC\\Escape", "\\SDMMC\\Out"}},
+         0,
+         RecoverFailedText(kOutsideRootError),
+         false},
         // A folder where a file must go: the destination cannot be written.
         {"unwritable destination",
          {{"\\SDMMC\\Factory", "\\ResidentFlash"}, {"\\SDMMC\\Navi", "\\SDMMC\\MaroltNavi"}},
@@ -388,6 +407,8 @@ TEST_F(RestelTest, FailedRecoveryShowsItsErrorKeepsUserDataAndRestarts) {
          true},
     };
     std::filesystem::create_directories(root_ / "SDMMC/MaroltNavi/nav.dat/x");
+    Put("SDMMC/Escape/a.txt", "a");
+    std::filesystem::create_symlink(root_.parent_path(), root_ / "SDMMC/Escape/out");
     for (const Case& c : cases) {
         Put("ResidentFlash/old.dat", "old");
         WritePathXml(c.pairs);

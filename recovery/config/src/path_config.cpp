@@ -2,9 +2,23 @@
 #include <recovery/config/path_config.h>
 
 #include <climits>
-#include <sstream>
+#include <string>
 
 namespace recovery {
+
+namespace {
+
+// Path.xml has two levels; hand-written ones rarely more than a few.
+constexpr int kMaxIndentedDepth = 16;
+
+struct StringWriter : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override {
+        text.append(static_cast<const char*>(data), size);
+    }
+};
+
+} // namespace
 
 PathConfig::PathConfig(std::u16string cePath, XmlReporter* reporter)
     : m_pReader(std::make_unique<WinceXmlEx>(cePath, reporter)), m_path(std::move(cePath)) {
@@ -17,15 +31,20 @@ PathConfig::PathConfig(std::u16string cePath, XmlReporter* reporter)
 PathConfig::~PathConfig() {
     if (m_pDocument) {
         // Written in the file's own encoding; a declaration only when the
-        // file had one.
+        // file had one. Each node is indented by its depth, which for a deep
+        // document would make the file grow with the square of its depth:
+        // beyond a few levels it is written without indentation.
         unsigned flags = pugi::format_default | pugi::format_no_declaration;
+        if (m_pReader->Depth() > kMaxIndentedDepth) {
+            flags = pugi::format_raw | pugi::format_no_declaration;
+        }
         pugi::xml_encoding encoding = m_pReader->Encoding();
         if (encoding != pugi::encoding_utf8) {
             flags |= pugi::format_write_bom;
         }
-        std::ostringstream text;
-        m_pDocument->save(text, "\t", flags, encoding);
-        hh::sys::ReplaceFileDurably(m_path, text.str());
+        StringWriter writer;
+        m_pDocument->save(writer, "\t", flags, encoding);
+        hh::sys::ReplaceFileDurably(m_path, writer.text);
     }
 }
 

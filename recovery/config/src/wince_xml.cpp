@@ -4,7 +4,9 @@
 #include <platform/system/whole_file.h>
 #include <recovery/config/wince_xml.h>
 
+#include <algorithm>
 #include <set>
+#include <string>
 #include <string_view>
 
 namespace recovery {
@@ -77,6 +79,40 @@ bool IsWellFormed(const pugi::xml_document& document, const std::string& bytes) 
     return true;
 }
 
+// The depth of the deepest node below the document (the root element is at
+// 1), or -1 when a name or value is longer than kMaxPathXmlText.
+int DepthWithinLimits(const pugi::xml_document& document) {
+    int depth = 0;
+    int deepest = 0;
+    auto tooLong = [](const char* text) {
+        return std::char_traits<char>::length(text) > kMaxPathXmlText;
+    };
+    for (pugi::xml_node node = document.first_child(); node;) {
+        if (tooLong(node.name()) || tooLong(node.value())) {
+            return -1;
+        }
+        for (pugi::xml_attribute attribute : node.attributes()) {
+            if (tooLong(attribute.name()) || tooLong(attribute.value())) {
+                return -1;
+            }
+        }
+        deepest = std::max(deepest, depth + 1);
+        if (node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return deepest;
+}
+
 } // namespace
 
 WinceXml::WinceXml(XmlReporter* reporter) : m_pReporter(reporter) {}
@@ -120,6 +156,14 @@ int WinceXml::Load(std::u16string_view cePath) {
     if (!result || !IsWellFormed(*document, bytes)) {
         return 0;
     }
+    const int depth = DepthWithinLimits(*document);
+    if (depth < 0 || depth > kMaxPathXmlDepth) {
+        if (m_pReporter) {
+            m_pReporter->ShowError(u"Cannot load XML file", kLoadCaption);
+        }
+        return 0;
+    }
+    m_nDepth = depth;
     m_encoding = result.encoding;
     m_root = document->document_element();
     m_pDocument = std::move(document);

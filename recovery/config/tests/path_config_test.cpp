@@ -199,6 +199,78 @@ TEST(PathConfig, LinkLeadingOutsideTheRootIsNotRead) {
     EXPECT_EQ(reporter.shown, 1);
 }
 
+std::string Nested(int depth, const std::string& inner = "") {
+    std::string xml = "<r><p n=\"1\" s=\"A\" d=\"B\"/>";
+    for (int i = 1; i < depth; ++i) {
+        xml += "<a>";
+    }
+    xml += inner;
+    for (int i = 1; i < depth; ++i) {
+        xml += "</a>";
+    }
+    return xml + "</r>";
+}
+
+struct LimitCase {
+    const char* name;
+    std::string xml;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BeyondLimitsTest : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(BeyondLimitsTest, IsRefusedWithItsBoxAndLeftAsItWas) {
+    TempDir dir;
+    WriteText(dir.path() / "Path.xml", GetParam().xml);
+    CountingReporter reporter;
+    EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
+    EXPECT_EQ(reporter.shown, 1);
+    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), GetParam().xml);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BeyondLimitsTest,
+    ::testing::Values(
+        LimitCase{"nested_one_level_too_deep", Nested(kMaxPathXmlDepth + 1)},
+        LimitCase{"nested_200000_levels", Nested(200000)},
+        LimitCase{"nested_100000_levels_within_the_size", Nested(100000)},
+        LimitCase{"larger_than_the_size_limit", "<r><p n=\"1\" s=\"A\" d=\"B\"/><!--" +
+                                                    std::string(kMaxPathXmlBytes, '-') + "--></r>"},
+        LimitCase{"attribute_value_too_long", "<r><p n=\"1\" s=\"" +
+                                                  std::string(kMaxPathXmlText + 1, 'x') +
+                                                  "\" d=\"B\"/></r>"},
+        LimitCase{"attribute_name_too_long", "<r><p n=\"1\" " +
+                                                 std::string(kMaxPathXmlText + 1, 'x') +
+                                                 "=\"A\" d=\"B\"/></r>"},
+        LimitCase{"text_too_long", "<r><p n=\"1\" s=\"A\" d=\"B\"/>" +
+                                       std::string(kMaxPathXmlText + 1, 't') + "</r>"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PathConfig, DocumentsAtTheLimitsLoad) {
+    const std::string longValue(kMaxPathXmlText, 'x');
+    EXPECT_EQ(PairsOf(Nested(kMaxPathXmlDepth)), (std::vector<PathPair>{{u"A", u"B"}}));
+    EXPECT_EQ(PairsOf("<r><p n=\"1\" s=\"" + longValue + "\" d=\"B\"/></r>").at(0).source.size(),
+              kMaxPathXmlText);
+}
+
+TEST(PathConfig, WriteBackOfADeepDocumentGrowsLinearlyWithItsSize) {
+    TempDir dir;
+    std::string leaves;
+    for (int i = 0; i < 20000; ++i) {
+        leaves += "<b/>";
+    }
+    const std::string xml = Nested(kMaxPathXmlDepth - 1, leaves);
+    WriteText(dir.path() / "Path.xml", xml);
+    { PathConfig config(kPathXml); }
+    const std::string written = ReadText(dir.path() / "Path.xml");
+    EXPECT_LE(written.size(), 2 * xml.size());
+    PathConfig again(kPathXml);
+    EXPECT_EQ(ReadPathPairs(again), (std::vector<PathPair>{{u"A", u"B"}}));
+}
+
 struct NumberCase {
     std::u16string text;
     int32_t value;

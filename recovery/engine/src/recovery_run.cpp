@@ -21,10 +21,92 @@ bool HasEntries(std::u16string_view dir) {
     return static_cast<bool>(sys::FindFirstFile(pattern, data));
 }
 
-// Refused outright: a destination the platform will not resolve inside the
-// device root. A destination that does not exist yet is fine.
-bool LeavesDeviceRoot(std::u16string_view destination) {
-    return !sys::CePathToHostPath(destination) && sys::GetLastError() == sys::ERROR_ACCESS_DENIED;
+bool IsBlank(std::u16string_view path) {
+    for (char16_t c : path) {
+        if (c != u' ' && (c < u'\t' || c > u'\r')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The first entry of the tree below dir that the platform cannot read, as its
+// error, or 0. A search reports a link that leads outside the root (or
+// nowhere) as an empty plain file, so only those are looked at closer.
+uint32_t UnreadableEntry(std::u16string_view dir) {
+    sys::FindData data;
+    sys::FindHandle search = sys::FindFirstFile(std::u16string(dir) + std::u16string(kAll), data);
+    if (!search) {
+        return 0;
+    }
+    sys::Directory folder;
+    do {
+        if (data.attributes & sys::FILE_ATTRIBUTE_DIRECTORY) {
+            std::u16string child(dir);
+            child += u'\\';
+            child += data.fileName;
+            if (const uint32_t error = UnreadableEntry(child)) {
+                return error;
+            }
+        } else if (data.attributes == sys::FILE_ATTRIBUTE_NORMAL && data.size == 0) {
+            if (!folder.IsOpen()) {
+                folder = sys::Directory::Open(dir);
+            }
+            if (folder.GetFileAttributes(data.fileName) == sys::INVALID_FILE_ATTRIBUTES) {
+                return sys::GetLastError();
+            }
+        }
+    } while (search.Next(data));
+    return 0;
+}
+
+// Refuses a pair that would destroy data or cannot be copied, before anything
+// is deleted: 0 when it may run, otherwise the code the failure shows.
+uint32_t CheckPair(std::u16string_view source, std::u16string_view destination,
+                   std::u16string_view flash) {
+    if (IsBlank(source) || IsBlank(destination)) {
+        return kBlankPathError;
+    }
+    const std::optional<std::u16string> from = sys::CanonicalCePath(source);
+    if (!from) {
+        return sys::GetLastError();
+    }
+    const std::optional<std::u16string> to = sys::CanonicalCePath(destination);
+    if (!to) {
+        return sys::GetLastError();
+    }
+    if (sys::IsSameOrInside(*from, *to) || sys::IsSameOrInside(*to, *from)) {
+        return kSourceOverlapsDestinationError;
+    }
+    if (sys::IsSameOrInside(*from, flash) || sys::IsSameOrInside(flash, *from)) {
+        return kSourceMeetsFlashError;
+    }
+    return 0;
+}
+
+// Checks every pair in order; false with the failure's code set (or the
+// source marked as not found) when one is refused.
+bool CheckConfiguration(RecoveryState& state) {
+    const std::u16string flash =
+        sys::CanonicalCePath(kResidentFlash).value_or(std::u16string(kResidentFlash));
+    const size_t pairs = state.m_sources.size();
+    for (size_t i = 0; i < pairs; ++i) {
+        state.m_nPairIndex = static_cast<int32_t>(i);
+        const std::u16string& source = state.m_sources[i];
+        if (const uint32_t error = CheckPair(source, state.m_destinations[i], flash)) {
+            g_dwLastCopyError = error;
+            return false;
+        }
+        if (!HasEntries(source)) {
+            state.m_bSourceFound = 0;
+            return false;
+        }
+        if (const uint32_t error = UnreadableEntry(source)) {
+            g_dwLastCopyError = error;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Acquire(sys::Mutex& mutex) {
@@ -52,18 +134,10 @@ void RecoveryState::SetCopiedFiles(uint32_t value) {
 
 bool RecoverAll(RecoveryState& state, RecoveryScreen& screen) {
     state.m_bCompleted = 0;
-    const size_t pairs = state.m_sources.size();
-    for (size_t i = 0; i < pairs; ++i) {
-        state.m_nPairIndex = static_cast<int32_t>(i);
-        if (!HasEntries(state.m_sources[i])) {
-            state.m_bSourceFound = 0;
-            return false;
-        }
-        if (LeavesDeviceRoot(state.m_destinations[i])) {
-            g_dwLastCopyError = sys::ERROR_ACCESS_DENIED;
-            return false;
-        }
+    if (!CheckConfiguration(state)) {
+        return false;
     }
+    const size_t pairs = state.m_sources.size();
     DeleteTree(kResidentFlash);
     for (size_t i = 0; i < pairs; ++i) {
         state.m_nPairIndex = static_cast<int32_t>(i);

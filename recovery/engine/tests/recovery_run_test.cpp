@@ -4,6 +4,7 @@
 #include <recovery/engine/copy_engine.h>
 #include <recovery/engine/recovery_run.h>
 
+#include <ostream>
 #include <vector>
 
 namespace recovery {
@@ -115,6 +116,84 @@ TEST_F(RecoveryRunTest, DestinationLeavingTheRootFailsBeforeAnythingIsDeleted) {
         ExpectNothingDeleted();
     }
     EXPECT_TRUE(std::filesystem::is_empty(outside_));
+}
+
+struct RefusedCase {
+    const char* name;
+    std::u16string source;
+    std::u16string destination;
+    uint32_t error;
+};
+
+// Cases are shown by their names in test listings.
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RefusedConfigurationTest : public RecoveryRunTest,
+                                 public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedConfigurationTest, FailsWithItsOwnCodeBeforeAnythingIsDeleted) {
+    Put("SDMMC/Backup/Flash/a.txt", "a");
+    Put("SDMMC/Backup/Flash/sub/b.txt", "b");
+    Put("SDMMC/Other/c.txt", "c");
+    std::filesystem::create_directory_symlink("Backup/Flash", root_ / "SDMMC/Link");
+    std::filesystem::create_directories(root_ / "SDMMC/Escape");
+    std::filesystem::create_symlink(outside_, root_ / "SDMMC/Escape/out");
+    std::filesystem::create_directories(root_ / "SDMMC/Dangling");
+    std::filesystem::create_symlink("nowhere.txt", root_ / "SDMMC/Dangling/gone.txt");
+    std::filesystem::copy_file(root_ / "SDMMC/Other/c.txt", root_ / "SDMMC/Escape/c.txt");
+    std::filesystem::copy_file(root_ / "SDMMC/Other/c.txt", root_ / "SDMMC/Dangling/c.txt");
+    AddPair(u"\\SDMMC\\Other", u"\\ResidentFlash");
+    AddPair(GetParam().source, GetParam().destination);
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(g_dwLastCopyError, GetParam().error);
+    EXPECT_EQ(state_.m_nPairIndex, 1);
+    ExpectNothingDeleted();
+    EXPECT_EQ(Get("SDMMC/Backup/Flash/sub/b.txt"), "b");
+    EXPECT_FALSE(Exists("SDMMC/Backup/Flash/sub/sub")) << "nothing was copied";
+    EXPECT_FALSE(Exists("ResidentFlash/c.txt")) << "no pair was copied";
+    EXPECT_TRUE(std::filesystem::is_empty(outside_));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, RefusedConfigurationTest,
+    ::testing::Values(
+        RefusedCase{"blank_source", u"", u"\\ResidentFlash", kBlankPathError},
+        RefusedCase{"blank_destination", u"\\SDMMC\\Backup\\Flash", u"", kBlankPathError},
+        RefusedCase{"white_space", u" \t", u"\\ResidentFlash", kBlankPathError},
+        RefusedCase{"destination_is_source", u"\\SDMMC\\Backup\\Flash", u"\\sdmmc\\BACKUP\\flash\\",
+                    kSourceOverlapsDestinationError},
+        RefusedCase{"destination_inside_source", u"\\SDMMC\\Backup\\Flash",
+                    u"\\SDMMC\\Backup\\Flash\\sub", kSourceOverlapsDestinationError},
+        RefusedCase{"new_destination_inside_source", u"\\SDMMC\\Backup\\Flash",
+                    u"\\SDMMC\\x\\..\\Backup\\Flash\\new\\deeper", kSourceOverlapsDestinationError},
+        RefusedCase{"destination_inside_source_through_a_link", u"\\SDMMC\\Backup\\Flash",
+                    u"\\SDMMC\\Link\\copy", kSourceOverlapsDestinationError},
+        RefusedCase{"source_inside_destination", u"\\SDMMC\\Backup\\Flash", u"\\SDMMC",
+                    kSourceOverlapsDestinationError},
+        RefusedCase{"source_is_the_flash", u"\\ResidentFlash", u"\\SDMMC\\Saved",
+                    kSourceMeetsFlashError},
+        RefusedCase{"source_inside_the_flash", u"\\residentflash\\old", u"\\SDMMC\\Saved",
+                    kSourceMeetsFlashError},
+        RefusedCase{"source_outside_the_root", u"\\..\\outside", u"\\SDMMC\\Saved",
+                    kOutsideRootError},
+        RefusedCase{"source_tree_with_a_link_leaving_the_root", u"\\SDMMC\\Escape",
+                    u"\\SDMMC\\Saved", kOutsideRootError},
+        RefusedCase{"source_tree_with_a_dangling_link", u"\\SDMMC\\Dangling", u"\\SDMMC\\Saved",
+                    hh::sys::ERROR_FILE_NOT_FOUND}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RecoveryRunTest, NamesThatOnlyBeginAlikeAreNotNested) {
+    Put("ResidentFlashCopy/a.txt", "a");
+    Put("SDMMC/Backup/Flash/b.txt", "b");
+    Put("SDMMC/Backup/Flash/empty.txt", "");
+    AddPair(u"\\ResidentFlashCopy", u"\\ResidentFlash");
+    AddPair(u"\\SDMMC\\Backup\\Flash", u"\\SDMMC\\Backup\\FlashCopy");
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(Get("ResidentFlash/a.txt"), "a");
+    EXPECT_EQ(Get("SDMMC/Backup/FlashCopy/b.txt"), "b");
+    EXPECT_EQ(Get("SDMMC/Backup/FlashCopy/empty.txt"), "");
 }
 
 TEST_F(RecoveryRunTest, FailedCopyKeepsUserDataAndStartsNoCountdown) {

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace hh::sys {
@@ -32,5 +33,17 @@ inline constexpr std::size_t MAX_PATH = 260;
 /// the root followed; the last component need not exist. nullopt with the
 /// last error set when the path is refused or a folder on the way is missing.
 std::optional<std::filesystem::path> CePathToHostPath(std::u16string_view cePath);
+
+/// The place a CE path names, as a CE path: links beneath the root followed,
+/// ".", ".." and repeated separators gone, every existing component spelled
+/// as it exists. Components that do not exist (yet) follow as written. Two
+/// paths name the same place when their canonical forms are equal ignoring
+/// case ("\" for the root). nullopt with the last error set when the path is
+/// refused (ERROR_ACCESS_DENIED for one that would leave the root).
+std::optional<std::u16string> CanonicalCePath(std::u16string_view cePath);
+
+/// Whether the CE path `inner` names `outer` or a place inside it; both
+/// canonical, compared ignoring case.
+bool IsSameOrInside(std::u16string_view inner, std::u16string_view outer);
 
 } // namespace hh::sys

@@ -33,6 +33,7 @@ inline constexpr uint32_t ERROR_DISK_FULL = 112;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr uint32_t ERROR_INVALID_NAME = 123;
 inline constexpr uint32_t ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr uint32_t ERROR_BAD_PATHNAME = 161;
 inline constexpr uint32_t ERROR_BUSY = 170;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;

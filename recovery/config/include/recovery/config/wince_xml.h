@@ -17,8 +17,15 @@
 
 namespace recovery {
 
-/// The largest configuration file read: a real one holds a few pairs.
+/// Limits of a document that loads; a real Path.xml holds a few pairs two
+/// levels deep. Beyond them the file does not load and "Cannot load XML
+/// file" is shown, as for a document that exhausts the parser.
+/// The largest file read.
 inline constexpr std::size_t kMaxPathXmlBytes = 1 << 20;
+/// The deepest nesting of nodes (the root element is at depth 1).
+inline constexpr int kMaxPathXmlDepth = 256;
+/// The longest name, value or text, in bytes of UTF-8.
+inline constexpr std::size_t kMaxPathXmlText = 32768;
 
 /// Where the reader's message boxes go (no owner, error icon). The program
 /// shows them with the platform's message box; tests record them.
@@ -51,6 +58,8 @@ public:
 
     /// The loaded document (null before a successful Load).
     pugi::xml_document* Document() const { return m_pDocument.get(); }
+    /// The depth of the deepest node (0 before a successful Load).
+    int Depth() const { return m_nDepth; }
     /// The encoding the file was read in, kept for writing it back.
     pugi::xml_encoding Encoding() const { return m_encoding; }
 
@@ -59,6 +68,7 @@ protected:
     std::unique_ptr<pugi::xml_document> m_pDocument;
     pugi::xml_node m_root; ///< null until a successful Load
     pugi::xml_encoding m_encoding = pugi::encoding_utf8;
+    int m_nDepth = 0;
 };
 
 /// The attribute reader: reads one attribute of one child node by position.

@@ -8,6 +8,7 @@
 // progress screen (the copied-file counter under the copy mutex) and the
 // flags the dialog polls.
 
+#include <platform/system/error.h>
 #include <platform/system/named_mutex.h>
 
 #include <atomic>
@@ -49,11 +50,29 @@ struct RecoveryState {
     void SetCopiedFiles(uint32_t value);
 };
 
+/// The codes a refused configuration shows in its failure message
+/// (g_dwLastCopyError), one per kind of refusal.
+/// A source or destination that is blank or only white space.
+inline constexpr uint32_t kBlankPathError = hh::sys::ERROR_BAD_PATHNAME;
+/// A source that is its destination, lies inside it or contains it: the copy
+/// would copy into itself or over what it reads.
+inline constexpr uint32_t kSourceOverlapsDestinationError = hh::sys::ERROR_INVALID_PARAMETER;
+/// A source that is the resident flash, lies inside it or contains it: the
+/// flash is emptied before the copies.
+inline constexpr uint32_t kSourceMeetsFlashError = hh::sys::ERROR_SHARING_VIOLATION;
+/// A source or destination that would leave the device root, or a source tree
+/// holding a link that does (the platform's own refusal).
+inline constexpr uint32_t kOutsideRootError = hh::sys::ERROR_ACCESS_DENIED;
+
 /// Runs the whole recovery; true when it completed (m_bCompleted is then 1).
-/// A source with nothing to search, or a destination that would leave the
-/// device root, fails it before anything is deleted (g_dwLastCopyError is
-/// ERROR_ACCESS_DENIED for the latter); a failed copy fails it with the copy's
-/// error in g_dwLastCopyError.
+/// Every pair is checked before anything is deleted, in order: a blank
+/// source or destination, one the platform refuses (kOutsideRootError for one
+/// leaving the root), a source overlapping its destination or the resident
+/// flash, a source with nothing to search (m_bSourceFound 0, code 0), and a
+/// source tree holding an entry that cannot be read (its error, a link
+/// leaving the root among them). A failed copy fails it with the copy's error
+/// in g_dwLastCopyError. Paths are compared as the places they name (links
+/// followed, case ignored).
 bool RecoverAll(RecoveryState& state, RecoveryScreen& screen);
 
 /// One pair's copy into its destination, the resident flash already emptied:
