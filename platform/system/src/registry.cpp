@@ -127,6 +127,25 @@ std::u16string Fold(std::u16string_view text) {
     return out;
 }
 
+// True when the database keeps the text as it is: it stores names as Unicode
+// text, which has no room for a lone surrogate half and reads U+FFFE and
+// U+FFFF back as U+FFFD, so such a name would be listed as another one.
+bool StorableText(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if ((c >= 0xDC00 && c <= 0xDFFF) || c >= 0xFFFE) {
+            return false;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return false;
+            }
+            ++i;
+        }
+    }
+    return true;
+}
+
 // One SQLite connection of one thread to one registry database, with its
 // prepared statements.
 class Connection {
@@ -647,7 +666,8 @@ long SubKeyPath(const RegistryKey& base, const char16_t* subKey,
             end = view.size();
         }
         if (end == start || end - start > kMaxKeyNameLength ||
-            base.depth + components.size() >= kMaxKeyDepth) {
+            base.depth + components.size() >= kMaxKeyDepth ||
+            !StorableText(view.substr(start, end - start))) {
             return ERROR_INVALID_PARAMETER;
         }
         components.emplace_back(view.substr(start, end - start));
@@ -792,7 +812,7 @@ long RegOpenKeyExW(HKEY key, const char16_t* subKey, uint32_t, REGSAM access, HK
 
 long RegQueryValueExW(HKEY handle, const char16_t* name, uint32_t*, uint32_t* type, uint8_t* data,
                       uint32_t* dataSize) {
-    if (data && !dataSize) {
+    if ((data && !dataSize) || !StorableText(name ? name : u"")) {
         return ERROR_INVALID_PARAMETER;
     }
     RegistryKey key;
@@ -826,7 +846,8 @@ long RegQueryValueExW(HKEY handle, const char16_t* name, uint32_t*, uint32_t* ty
 long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, const uint8_t* data,
                     uint32_t dataSize) {
     std::u16string display = name ? name : u"";
-    if ((!data && dataSize) || dataSize > kMaxValueSize || display.size() > kMaxValueNameLength) {
+    if ((!data && dataSize) || dataSize > kMaxValueSize || display.size() > kMaxValueNameLength ||
+        !StorableText(display)) {
         return ERROR_INVALID_PARAMETER;
     }
     RegistryKey key;
@@ -858,6 +879,9 @@ long RegSetValueExW(HKEY handle, const char16_t* name, uint32_t, uint32_t type, 
 }
 
 long RegDeleteValueW(HKEY handle, const char16_t* name) {
+    if (!StorableText(name ? name : u"")) {
+        return ERROR_INVALID_PARAMETER;
+    }
     RegistryKey key;
     Connection* connection = nullptr;
     if (long error = Prepare(handle, KEY_SET_VALUE, Need::Read, key, connection)) {

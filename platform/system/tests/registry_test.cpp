@@ -381,6 +381,13 @@ TEST_F(RegistryTest, KeysNestAtMost512LevelsAndPathsHaveAtMost32767Characters) {
         {"32,767 characters", longest, ERROR_SUCCESS},
         {"32,768 characters", longest + u"x", ERROR_INVALID_PARAMETER},
         {"20,000 levels", Nested(20000), ERROR_INVALID_PARAMETER},
+        {"a lone high surrogate", u"init\\a\xD800", ERROR_INVALID_PARAMETER},
+        {"a lone low surrogate",
+         u"\xDC00"
+         u"b",
+         ERROR_INVALID_PARAMETER},
+        {"U+FFFF", u"init\\\xFFFF", ERROR_INVALID_PARAMETER},
+        {"a surrogate pair", u"init\\\xD83D\xDE00", ERROR_SUCCESS},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -434,35 +441,39 @@ TEST_F(RegistryTest, AKeyCostsTheSameAtAnyDepth) {
 TEST_F(RegistryTest, ValuesHaveSizeAndNameLimits) {
     Key key;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, u"Limits", key), ERROR_SUCCESS);
-    ASSERT_EQ(SetDword(key.h, u"big", 7), ERROR_SUCCESS);
     struct Case {
         const char* what;
         std::u16string name;
         uint32_t size;
-        long expected;
+        long stored;
+        long queried; ///< the size query afterwards
+        uint32_t size_after;
     };
     const std::vector<uint8_t> data(1024 * 1024 + 1, 0xA5);
     const Case cases[] = {
-        {"1 MiB", u"big", 1024 * 1024, ERROR_SUCCESS},
-        {"1 MiB and a byte", u"big", 1024 * 1024 + 1, ERROR_INVALID_PARAMETER},
-        {"4 GiB less a byte", u"big", 0xFFFFFFFF, ERROR_INVALID_PARAMETER},
-        {"name of 16,383", std::u16string(16383, u'v'), 4, ERROR_SUCCESS},
-        {"name of 16,384", std::u16string(16384, u'w'), 4, ERROR_INVALID_PARAMETER},
+        {"1 MiB", u"big", 1024 * 1024, ERROR_SUCCESS, ERROR_SUCCESS, 1024 * 1024},
+        {"1 MiB and a byte", u"big", 1024 * 1024 + 1, ERROR_INVALID_PARAMETER, ERROR_SUCCESS, 4},
+        {"4 GiB less a byte", u"big", 0xFFFFFFFF, ERROR_INVALID_PARAMETER, ERROR_SUCCESS, 4},
+        {"name of 16,383", std::u16string(16383, u'v'), 4, ERROR_SUCCESS, ERROR_SUCCESS, 4},
+        {"name of 16,384", std::u16string(16384, u'w'), 4, ERROR_INVALID_PARAMETER,
+         ERROR_FILE_NOT_FOUND, 0},
+        {"name with a lone surrogate",
+         u"w\xD800"
+         u"a",
+         4, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(SetDword(key.h, u"big", 7), ERROR_SUCCESS);
         // The size is checked before the data is read, so a short buffer is safe here.
         EXPECT_EQ(RegSetValueExW(key.h, c.name.c_str(), 0, REG_BINARY, data.data(), c.size),
-                  c.expected);
+                  c.stored);
         uint32_t size = 0;
         EXPECT_EQ(RegQueryValueExW(key.h, c.name.c_str(), nullptr, nullptr, nullptr, &size),
-                  c.expected ? (c.name == u"big" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
-                             : ERROR_SUCCESS);
-        if (c.name == u"big") {
-            EXPECT_EQ(size, c.expected ? 4u : c.size) << "a refused value keeps the old one";
-        }
+                  c.queried);
+        EXPECT_EQ(size, c.size_after) << "a refused value keeps the old one";
     }
+    EXPECT_EQ(RegDeleteValueW(key.h, u"w\xD800"), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, AHandleStaysWithItsDeletedKey) {

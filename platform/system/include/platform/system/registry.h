@@ -27,8 +27,8 @@
 // Limits, as on the device: a key name has at most 255 characters, keys nest
 // at most 512 levels below their root and a key's path below its root has at
 // most 32,767 characters; a value name has at most 16,383 characters and a
-// value at most 1 MiB. Beyond them a call fails with ERROR_INVALID_PARAMETER
-// and stores nothing.
+// value at most 1 MiB. Names are Unicode text: no lone surrogate half, no U+FFFE or U+FFFF.
+// Beyond them a call fails with ERROR_INVALID_PARAMETER and stores nothing.
 //
 // Faults: a database that is not ours or is corrupt gives ERROR_REGISTRY_CORRUPT
 // and is never rewritten, deleted or recreated; a database locked by another
