@@ -1,6 +1,19 @@
-// ParseChunk on the reader's 4 KB chunks: a receiver's output (1 Hz cycles of a
-// 12-satellite receiver, from the simulated receiver) and line noise without a
-// single sentence, where every search runs to the end of the chunk.
+// ParseChunk on the reader's 4 KB chunks.
+//
+// Chunk/ReceiverOutput: 1 Hz cycles of a 12-satellite receiver, from the
+// simulated receiver. Chunk/Noise: line noise without a single sentence,
+// where every header is looked for to the end of the chunk.
+//
+// Log/ours/<log> and Log/minmea/<log>: every recording in the shared
+// nmea-logs folder (HH_NMEA_LOGS names another one), cut into 4095-byte
+// chunks as the reader reads them; Log/.../all runs every chunk of every log,
+// so each chunk weighs the same. The minmea column, built when the peer's
+// folder is beside the checkout, frames the same sentences as ParseChunk does
+// (the first "$GPGGA", "$GPGSA", "$GPRMC" and up to three "$GPGSV", each
+// through the first "*" at or after its header) with std::string_view searches
+// on the received bytes, and parses each in place with minmea_parse_*. Bytes
+// per second count received bytes on both sides (ours reads the chunk as the
+// page gets it, one UTF-16 unit per byte).
 
 #include "simulator/gps/gps_receiver.h"
 #include "terminal/nmea/gps_page.h"
@@ -8,12 +21,24 @@
 
 #include <benchmark/benchmark.h>
 
+#if HH_PEER_MINMEA
+#include <minmea.h>
+#endif
+
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
 using namespace terminal::nmea;
+namespace fs = std::filesystem;
 
 constexpr std::size_t kChunk = 4095;
 
@@ -66,13 +91,6 @@ void Run(benchmark::State& state, const std::u16string& chunk) {
                             static_cast<int64_t>(chunk.size()));
 }
 
-void BM_ParseChunkReceiverOutput(benchmark::State& state) {
-    Run(state, ReceiverChunk());
-}
-void BM_ParseChunkNoise(benchmark::State& state) {
-    Run(state, NoiseChunk());
-}
-
 void BM_ParseAndWalkReceiverOutput(benchmark::State& state) {
     const std::u16string chunk = ReceiverChunk();
     NmeaContext ctx;
@@ -85,10 +103,149 @@ void BM_ParseAndWalkReceiverOutput(benchmark::State& state) {
                             static_cast<int64_t>(chunk.size()));
 }
 
-BENCHMARK(BM_ParseChunkReceiverOutput);
-BENCHMARK(BM_ParseChunkNoise);
-BENCHMARK(BM_ParseAndWalkReceiverOutput);
+/// The chunks of one or more recordings: the received bytes and the text the
+/// page gets for them.
+struct Chunks {
+    std::vector<std::string> bytes;
+    std::vector<std::u16string> text;
+    int64_t size = 0;
+
+    void add(std::string_view log) {
+        for (std::size_t at = 0; at < log.size(); at += kChunk) {
+            const std::string_view piece = log.substr(at, kChunk);
+            bytes.emplace_back(piece);
+            text.emplace_back(piece.begin(), piece.end());
+            size += static_cast<int64_t>(piece.size());
+        }
+    }
+};
+
+void RunOurs(benchmark::State& state, const Chunks& chunks) {
+    NmeaContext ctx;
+    for (auto _ : state) {
+        for (const std::u16string& chunk : chunks.text) {
+            ClearNmea(ctx);
+            ParseChunk(ctx, chunk);
+            benchmark::DoNotOptimize(ctx);
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * chunks.size);
+}
+
+#if HH_PEER_MINMEA
+struct MinmeaFrames {
+    minmea_sentence_gga gga;
+    minmea_sentence_gsa gsa;
+    minmea_sentence_gsv gsv[kGsvRecords];
+    minmea_sentence_rmc rmc;
+};
+
+/// Where the sentence of the first `header` at or after `from` starts, or
+/// nullptr without one or without a "*" after it; `found` gets the header's
+/// position.
+const char* Frame(std::string_view chunk, std::string_view header, std::size_t from,
+                  std::size_t& found) {
+    found = chunk.find(header, from);
+    if (found == std::string_view::npos || chunk.find('*', found) == std::string_view::npos) {
+        return nullptr;
+    }
+    return chunk.data() + found;
+}
+
+void ParseWithMinmea(MinmeaFrames& f, std::string_view chunk) {
+    std::size_t at = 0;
+    if (const char* s = Frame(chunk, "$GPGGA", 0, at)) {
+        minmea_parse_gga(&f.gga, s);
+    }
+    if (const char* s = Frame(chunk, "$GPGSA", 0, at)) {
+        minmea_parse_gsa(&f.gsa, s);
+    }
+    std::size_t from = 0;
+    for (int i = 0; i < kGsvRecords; ++i) {
+        const char* s = Frame(chunk, "$GPGSV", from, at);
+        if (at == std::string_view::npos) {
+            break;
+        }
+        if (s) {
+            minmea_parse_gsv(&f.gsv[i], s);
+        }
+        from = at + 5;
+    }
+    if (const char* s = Frame(chunk, "$GPRMC", 0, at)) {
+        minmea_parse_rmc(&f.rmc, s);
+    }
+}
+
+void RunMinmea(benchmark::State& state, const Chunks& chunks) {
+    MinmeaFrames frames{};
+    for (auto _ : state) {
+        for (const std::string& chunk : chunks.bytes) {
+            frames = MinmeaFrames{};
+            ParseWithMinmea(frames, chunk);
+            benchmark::DoNotOptimize(frames);
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * chunks.size);
+}
+#endif
+
+fs::path LogsDir() {
+    if (const char* dir = std::getenv("HH_NMEA_LOGS")) {
+        return dir;
+    }
+    return HH_NMEA_LOGS_DIR;
+}
+
+std::string ReadLog(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void RegisterLog(const std::string& name, const Chunks& chunks) {
+    benchmark::RegisterBenchmark(("Log/ours/" + name).c_str(),
+                                 [chunks](benchmark::State& s) { RunOurs(s, chunks); });
+#if HH_PEER_MINMEA
+    benchmark::RegisterBenchmark(("Log/minmea/" + name).c_str(),
+                                 [chunks](benchmark::State& s) { RunMinmea(s, chunks); });
+#endif
+}
+
+void RegisterLogs() {
+    std::vector<fs::path> logs;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(LogsDir(), ec)) {
+        if (entry.path().extension() == ".log") {
+            logs.push_back(entry.path());
+        }
+    }
+    if (logs.empty()) {
+        std::fprintf(stderr, "no recorded logs in %s: the Log benchmarks are skipped\n",
+                     LogsDir().c_str());
+        return;
+    }
+    std::sort(logs.begin(), logs.end());
+    Chunks all;
+    for (const fs::path& log : logs) {
+        const std::string bytes = ReadLog(log);
+        Chunks chunks;
+        chunks.add(bytes);
+        all.add(bytes);
+        RegisterLog(log.stem().string(), chunks);
+    }
+    RegisterLog("all", all);
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::RegisterBenchmark("Chunk/ReceiverOutput",
+                                 [chunk = ReceiverChunk()](benchmark::State& s) { Run(s, chunk); });
+    benchmark::RegisterBenchmark("Chunk/Noise",
+                                 [chunk = NoiseChunk()](benchmark::State& s) { Run(s, chunk); });
+    benchmark::RegisterBenchmark("Chunk/ParseAndWalkReceiverOutput", BM_ParseAndWalkReceiverOutput);
+    RegisterLogs();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
