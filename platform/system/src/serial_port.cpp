@@ -4,6 +4,7 @@
 #include "platform/system/serial_line.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -100,6 +101,8 @@ struct SerialPort::State {
     std::vector<std::byte> queue;
     std::size_t head = 0; // first unread byte of queue
     uint32_t errors = 0;
+    uint64_t deviceLostAtOpen = 0; // the device's lost count before this port was open
+    uint64_t lost = 0;             // received characters lost since open
     uint32_t eventMask = 0;
     uint32_t history = 0; // events seen since the mask was set or last waited for
     uint64_t maskGeneration = 0;
@@ -135,12 +138,6 @@ struct SerialPort::State {
             std::find(data, data + count, static_cast<std::byte>(dcb.EvtChar)) != data + count) {
             events |= EV_RXFLAG;
         }
-        std::size_t room = kSerialReceiveQueueLimit - queued();
-        if (count > room) {
-            count = room;
-            errors |= CE_RXOVER;
-            events |= EV_ERR;
-        }
         if (head > 0 && head >= queue.size() / 2) {
             queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(head));
             head = 0;
@@ -153,6 +150,9 @@ struct SerialPort::State {
         std::size_t n = std::min(max, queued());
         if (n == 0) {
             return 0;
+        }
+        if (queued() == kSerialReceiveQueueLimit) {
+            changed.notify_all(); // the reader thread waits for room
         }
         std::memcpy(out, queue.data() + head, n);
         head += n;
@@ -169,11 +169,34 @@ struct SerialPort::State {
         changed.notify_all();
     }
 
+    // The host device's count of received characters it lost (hardware
+    // overruns and its own buffer overruns); 0 for a device that keeps none
+    // (a pseudo-terminal, whose writer simply waits).
+    uint64_t deviceLost() const {
+        serial_icounter_struct counts{};
+        if (ioctl(fd, TIOCGICOUNT, &counts) != 0) {
+            return 0;
+        }
+        return static_cast<uint64_t>(counts.overrun) + static_cast<uint64_t>(counts.buf_overrun);
+    }
+
     // Moves what the host device delivers into the queue until close() or the
-    // device vanishes.
+    // device vanishes. A full queue stops the reading: the bytes stay in the
+    // kernel, which holds a sender with flow control back (a pseudo-terminal's
+    // writer waits, a UART with RTS/CTS drops RTS), instead of being lost here.
     void readLoop() {
         std::vector<std::byte> chunk(64 * 1024);
         for (;;) {
+            std::size_t room = 0;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock,
+                             [this] { return closed || queued() < kSerialReceiveQueueLimit; });
+                if (closed) {
+                    return;
+                }
+                room = kSerialReceiveQueueLimit - queued();
+            }
             pollfd fds[2] = {{fd, POLLIN, 0}, {closeFd, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
                 if (errno == EINTR) {
@@ -186,7 +209,7 @@ struct SerialPort::State {
                 return;
             }
             if (fds[0].revents & POLLIN) {
-                ssize_t n = ::read(fd, chunk.data(), chunk.size());
+                ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), room));
                 if (n > 0) {
                     std::lock_guard lock(mutex);
                     append(chunk.data(), static_cast<std::size_t>(n));
@@ -278,6 +301,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(SerialTarget target) {
     if (state->closeFd < 0 || state->txAbortFd < 0) {
         return release(ErrorFromErrno(errno));
     }
+    state->deviceLostAtOpen = state->deviceLost();
     State* raw = state.get();
     state->reader = std::thread([raw] { raw->readLoop(); });
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(state)));
@@ -308,6 +332,11 @@ void SerialPort::close() {
     if (s.afterClose) {
         s.afterClose();
     }
+}
+
+uint64_t SerialPort::LostBytes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lost;
 }
 
 bool SerialPort::broken() const {
@@ -467,6 +496,13 @@ bool SerialPort::ClearCommError(uint32_t* errors, COMSTAT* stat) {
     if (!call.ok()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
+    if (!s.broken) {
+        const uint64_t lost = s.deviceLost();
+        if (lost > s.deviceLostAtOpen + s.lost) {
+            s.lost = lost - s.deviceLostAtOpen;
+            s.errors |= CE_OVERRUN;
+        }
+    }
     if (errors) {
         *errors = s.errors;
     }
@@ -495,6 +531,7 @@ bool SerialPort::PurgeComm(uint32_t flags) {
         ::tcflush(s.fd, TCIFLUSH);
         s.queue.clear();
         s.head = 0;
+        s.changed.notify_all();
     }
     if (flags & PURGE_TXCLEAR) {
         ::tcflush(s.fd, TCOFLUSH);

@@ -15,11 +15,6 @@
 
 namespace terminal {
 
-// No port in the benchmark: the page's cold start is never pressed.
-int WriteRaw(const uint8_t*, uint32_t) {
-    return 0;
-}
-
 namespace {
 
 constexpr char kSecond[] =

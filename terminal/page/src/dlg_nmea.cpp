@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace terminal {
 namespace {
@@ -42,7 +43,8 @@ bool HasBar(nmea::PillarPaint paint) {
 
 } // namespace
 
-CDlgNMEA::CDlgNMEA() : hh::win::Dialog(NmeaPageTemplate()) {}
+CDlgNMEA::CDlgNMEA(RawWriter writer)
+    : hh::win::Dialog(NmeaPageTemplate()), m_writer(std::move(writer)) {}
 
 CDlgNMEA::~CDlgNMEA() {
     DestroyWindow();
@@ -132,9 +134,11 @@ void CDlgNMEA::OnAnalyze() {
 }
 
 void CDlgNMEA::OnCold() {
-    const std::string_view command(kColdStartCommand);
-    WriteRaw(reinterpret_cast<const uint8_t*>(command.data()),
-             static_cast<uint32_t>(command.size()));
+    if (m_writer) {
+        const std::string_view command(kColdStartCommand);
+        m_writer(reinterpret_cast<const uint8_t*>(command.data()),
+                 static_cast<uint32_t>(command.size()));
+    }
     m_nTtff = 0;
     ResetPage();
     SetTimer(TIMER_TTFF, kTtffPeriodMs);

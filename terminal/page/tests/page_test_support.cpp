@@ -26,11 +26,9 @@ std::mutex g_writtenMutex;
 std::string g_written;
 std::atomic<int> g_portFd{-1};
 
-} // namespace
-
-// The terminal window's WriteRaw, as the page's tests see it: records the
-// bytes and, with a port set, writes them one per call.
-int WriteRaw(const uint8_t* data, uint32_t count) {
+// The page's writer in these tests: records the bytes and, with a port set,
+// writes them one per call as the terminal's WriteRaw does.
+int RecordingWriter(const uint8_t* data, uint32_t count) {
     {
         std::lock_guard lock(g_writtenMutex);
         g_written.append(reinterpret_cast<const char*>(data), count);
@@ -43,6 +41,8 @@ int WriteRaw(const uint8_t* data, uint32_t count) {
     }
     return 1;
 }
+
+} // namespace
 
 namespace testing {
 namespace {
@@ -128,7 +128,7 @@ void PageTest::SetUp() {
     hostTemplate.heightDlu = 80;
     m_host = std::make_unique<hh::win::Dialog>(hostTemplate);
     ASSERT_TRUE(m_host->Create(nullptr));
-    m_page = std::make_unique<CDlgNMEA>();
+    m_page = std::make_unique<CDlgNMEA>(RecordingWriter);
     ASSERT_TRUE(m_page->Create(m_host.get()));
     m_page->ShowWindow(hh::win::SW_SHOW);
     hh::win::testing::ProcessEvents();

@@ -29,9 +29,9 @@ std::u16string Chunk(std::initializer_list<std::string_view> bodies);
 /// The ASCII rendering of a label text, for messages.
 std::string Narrow(std::u16string_view text);
 
-/// The bytes the page wrote through WriteRaw since the last call.
+/// The bytes the page wrote through its writer since the last call.
 std::string TakeWrittenBytes();
-/// Makes WriteRaw also write to fd, one byte per write as the terminal does
+/// Makes the page's writer also write to fd, one byte per write as the terminal does
 /// (-1: record only).
 void SetPortFd(int fd);
 

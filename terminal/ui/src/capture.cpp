@@ -46,26 +46,40 @@ void CDlgTerminal::SaveDisplay() {
     }
 }
 
-void CDlgTerminal::FlushDisplay(const ReaderSession& session) {
+bool CDlgTerminal::ReaderSession::FlushDisplay(std::u16string_view text, uint32_t bytes) {
     // Taking the text, writing it and emptying the display happen in one
     // call on the UI thread, so that nothing arrives in between: the files
-    // and the display together hold every byte once. A capture that fails
-    // stays in the display for the next flush.
+    // and the display together hold every byte once. The received text not
+    // shown yet is written with the display as if it had been appended; it
+    // only reaches the display when the capture fails, and stays there for
+    // the next flush.
     CaptureResult result = CaptureResult::Ok;
-    OnDialog(session.anchor, [&](CDlgTerminal& dlg) {
-        if (!dlg.IsCurrent(session)) {
+    bool current = false;
+    OnDialog(anchor, [&](CDlgTerminal& dlg) {
+        if (!dlg.IsCurrent(*this)) {
             return;
+        }
+        current = true;
+        if (bytes > 0) {
+            dlg.m_nRxTotal += static_cast<int32_t>(bytes);
+            dlg.SetDlgItemInt(IDC_RX_COUNT, dlg.m_nRxTotal);
         }
         if (dlg.m_nLogMode != 0) {
             if (dlg.m_nLogMode == 1) {
                 dlg.m_strLogFile = BuildSaveFileName();
             }
-            result = WriteCaptureFile(dlg.m_strLogFile, dlg.GetDlgItemText(IDC_EDIT_RECEIVE),
-                                      CaptureMode::Append);
+            std::u16string shown = dlg.GetDlgItemText(IDC_EDIT_RECEIVE);
+            shown += text;
+            result = WriteCaptureFile(dlg.m_strLogFile, shown, CaptureMode::Append);
             dlg.m_nLogMode = 2;
         }
         if (result == CaptureResult::Ok) {
             dlg.SetDlgItemText(IDC_EDIT_RECEIVE, u"");
+        } else if (auto* display = dlg.Item<Edit>(IDC_EDIT_RECEIVE)) {
+            const long end = display->GetWindowTextLength();
+            display->SetSel(end, end);
+            display->ScrollCaret();
+            display->ReplaceSel(text);
         }
     });
     // Reported from the reader without an owner window: the box holds the
@@ -83,6 +97,7 @@ void CDlgTerminal::FlushDisplay(const ReaderSession& session) {
         MessageBox(nullptr, u"SaveAllDataToFile :write file failed", u"err", MB_OK);
         break;
     }
+    return current;
 }
 
 } // namespace terminal

@@ -94,7 +94,8 @@ std::u16string FormatMessage(const char16_t* format, ...) {
     return hh::sys::Utf8ToUtf16(text);
 }
 
-CDlgTerminal::CDlgTerminal() : Dialog(TerminalTemplate()), m_anchor(std::make_shared<Anchor>()) {}
+CDlgTerminal::CDlgTerminal()
+    : Dialog(TerminalTemplate()), m_anchor(std::make_shared<Anchor>()), m_pageNmea(WriteRaw) {}
 
 CDlgTerminal::~CDlgTerminal() = default;
 

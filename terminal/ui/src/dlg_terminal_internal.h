@@ -3,9 +3,11 @@
 
 #include "terminal/ui/dlg_terminal.h"
 
-#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace terminal {
 
@@ -16,16 +18,19 @@ struct CDlgTerminal::Anchor {
     CDlgTerminal* dialog = nullptr;
 };
 
-/// One open port and its reader thread. The reader owns a reference to the
-/// port, so the port object outlives the reader's last call on it even though
-/// ClosePort closes it without waiting for the reader.
-struct CDlgTerminal::ReaderSession {
-    std::shared_ptr<hh::sys::SerialPort> port;
+/// The window as the reader of one open port reports to it. Each report runs
+/// on the UI thread and is dropped (returning false, which ends the reader)
+/// once the port is no longer the open one or the window is gone. The reader
+/// holds the port, so the port object outlives the reader's last call on it
+/// even though ClosePort closes it without waiting for the reader.
+struct CDlgTerminal::ReaderSession final : ReaderClient {
+    explicit ReaderSession(std::shared_ptr<Anchor> a) : anchor(std::move(a)) {}
+
+    bool ChunkReceived(std::u16string_view text, uint32_t bytes) override;
+    bool FlushDisplay(std::u16string_view text, uint32_t bytes) override;
+    void HandToPage(const std::u16string& chunk) override;
+
     std::shared_ptr<Anchor> anchor;
-    /// Set by ClosePort; this reader ends at its next pass. Each session has
-    /// its own flag, so a reader still finishing a pass after a close never
-    /// picks up a later open.
-    std::atomic<bool> stop{false};
 };
 
 /// A message text from one of the window's wide printf formats.

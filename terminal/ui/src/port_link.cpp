@@ -1,5 +1,5 @@
-// The serial link of the terminal window: open, close, the reader thread,
-// sends and WriteRaw for the NMEA page.
+// The serial link of the terminal window: open, close, the window as the
+// reader's client, sends and WriteRaw for the NMEA page.
 
 #include "dlg_terminal_internal.h"
 
@@ -16,6 +16,8 @@
 #include <terminal/core/settings.h>
 #include <terminal/page/shared_state.h>
 
+#include <QString>
+#include <QWidget>
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -27,18 +29,6 @@ using namespace hh::win;
 using hh::sys::SerialPort;
 
 namespace {
-
-/// Writes the bytes one per write, in order; false at the first write that fails.
-bool WriteBytes(SerialPort& port, std::span<const uint8_t> bytes) {
-    for (const uint8_t byte : bytes) {
-        const std::byte one[1] = {static_cast<std::byte>(byte)};
-        uint32_t written = 0;
-        if (!port.write(one, written) || written != 1) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool InitDCB(SerialPort& port, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
              uint8_t stopBits) {
@@ -104,16 +94,20 @@ int CDlgTerminal::OpenPort() {
     port->EscapeCommFunction(hh::sys::SETDTR);
     port->EscapeCommFunction(hh::sys::SETRTS);
 
-    auto session = std::make_shared<ReaderSession>();
-    session->port = port;
-    session->anchor = m_anchor;
-    g_hReadThread = hh::sys::Thread::Start([session] { return ReadThreadProc(session); });
+    auto session = std::make_shared<ReaderSession>(m_anchor);
+    auto reader = PortReader::Create(port, session, {&g_bHexView, &g_bAnalyze});
+    g_hReadThread = reader->Start();
     if (!g_hReadThread) {
         MessageBox(this, u"Unable to create the read thread", u"Error", MB_OK);
         return 0;
     }
     g_hComm = port;
+    m_nRxLost = 0;
+    if (Control* label = GetDlgItem(IDC_RX_COUNT); label && label->Widget()) {
+        label->Widget()->setToolTip({});
+    }
     m_session = session;
+    m_reader = reader;
 
     LockOpenButton();
     SetDlgItemText(IDC_BTN_OPEN, u"close");
@@ -124,10 +118,11 @@ int CDlgTerminal::OpenPort() {
 int CDlgTerminal::ClosePort() {
     m_nRxTotal = 0;
     m_nTxTotal = 0;
-    if (m_session) {
-        m_session->stop = true;
-        m_session.reset();
+    if (m_reader) {
+        m_reader->Stop();
+        m_reader.reset();
     }
+    m_session.reset();
     if (g_hComm) {
         // Clearing the mask releases a reader waiting for characters; close()
         // wakes any other call in progress and waits only for it to leave the port.
@@ -188,7 +183,23 @@ void CDlgTerminal::WritePort(std::u16string_view text) {
     WriteBytes(*g_hComm, buffer);
 }
 
-int WriteRaw(const uint8_t* data, uint32_t count) {
+void CDlgTerminal::ShowRxLost() {
+    // A device that could not be held back (no flow control) lost bytes
+    // before the port could take them. The R label keeps counting what was
+    // received; the loss shows in its tooltip and in the debug output.
+    const uint64_t lost = g_hComm ? g_hComm->LostBytes() : 0;
+    if (lost == m_nRxLost) {
+        return;
+    }
+    m_nRxLost = lost;
+    const std::string text = "Receive overrun: " + std::to_string(lost) + " bytes lost";
+    if (Control* label = GetDlgItem(IDC_RX_COUNT); label && label->Widget()) {
+        label->Widget()->setToolTip(QString::fromStdString(text));
+    }
+    hh::sys::DebugPrintf("%s: %s\n", hh::sys::Utf16ToUtf8(m_strPort).c_str(), text.c_str());
+}
+
+int CDlgTerminal::WriteRaw(const uint8_t* data, uint32_t count) {
     return CallOnUiThread([&] {
         if (!g_hComm) {
             return 0;
@@ -197,69 +208,11 @@ int WriteRaw(const uint8_t* data, uint32_t count) {
     });
 }
 
-uint32_t CDlgTerminal::ReadThreadProc(const std::shared_ptr<ReaderSession>& session) {
-    SerialPort& port = *session->port;
-    std::array<uint8_t, kReadBufferSize> buffer{};
-    std::u16string chunk;
-    int32_t clearCount = 0;
-    auto flushIfDue = [&] {
-        if (clearCount >= kDisplayFlushBytes) {
-            FlushDisplay(*session);
-            clearCount = 0;
-        }
-    };
-    while (!session->stop.load()) {
-        hh::sys::Sleep(kReadPassMs);
-        if (session->stop.load()) {
-            break;
-        }
-        flushIfDue();
-        uint32_t events = 0;
-        port.WaitCommEvent(events);
-        port.SetCommMask(hh::sys::EV_RXCHAR);
-        // Everything queued is read in this pass, one buffer at a time, so
-        // that no rate outruns the cadence; each read is one chunk.
-        for (;;) {
-            hh::sys::COMSTAT stat;
-            uint32_t errors = 0;
-            if (session->stop.load() || !port.ClearCommError(&errors, &stat) || stat.cbInQue == 0) {
-                break;
-            }
-            flushIfDue();
-            buffer.fill(0);
-            const uint32_t wanted =
-                std::min<uint32_t>(stat.cbInQue, static_cast<uint32_t>(kReadBufferSize - 1));
-            uint32_t count = 0;
-            if (!port.read(std::as_writable_bytes(std::span(buffer.data(), wanted)), count) ||
-                count == 0) {
-                break;
-            }
-            const std::span<const uint8_t> bytes(buffer.data(), count);
-            if (g_bHexView.load() != 0) {
-                chunk = HexChunkText(bytes);
-            } else {
-                const std::span<const uint8_t> text = BytesBeforeZero(bytes);
-                chunk = hh::sys::AnsiToWide(
-                    std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
-            }
-            if (!DeliverChunk(*session, chunk, count)) {
-                break;
-            }
-            if (g_bAnalyze.load() == 1) {
-                HandToPage(*session, chunk);
-            }
-            clearCount += static_cast<int32_t>(count);
-        }
-    }
-    return 1;
-}
-
-bool CDlgTerminal::DeliverChunk(const ReaderSession& session, const std::u16string& chunk,
-                                uint32_t count) {
+bool CDlgTerminal::ReaderSession::ChunkReceived(std::u16string_view text, uint32_t bytes) {
     bool delivered = false;
-    OnDialog(session.anchor, [&](CDlgTerminal& dlg) {
+    OnDialog(anchor, [&](CDlgTerminal& dlg) {
         // Bytes read just before a close belong to the closed port.
-        if (!dlg.IsCurrent(session)) {
+        if (!dlg.IsCurrent(*this)) {
             return;
         }
         if (auto* display = dlg.Item<Edit>(IDC_EDIT_RECEIVE)) {
@@ -267,21 +220,21 @@ bool CDlgTerminal::DeliverChunk(const ReaderSession& session, const std::u16stri
             const long end = display->GetWindowTextLength();
             display->SetSel(end, end);
             display->ScrollCaret();
-            display->ReplaceSel(chunk);
+            display->ReplaceSel(text);
         }
-        dlg.m_nRxTotal += static_cast<int32_t>(count);
+        dlg.m_nRxTotal += static_cast<int32_t>(bytes);
         dlg.SetDlgItemInt(IDC_RX_COUNT, dlg.m_nRxTotal);
+        dlg.ShowRxLost();
         delivered = true;
     });
     return delivered;
 }
 
-void CDlgTerminal::HandToPage(const ReaderSession& session, const std::u16string& chunk) {
+void CDlgTerminal::ReaderSession::HandToPage(const std::u16string& chunk) {
     // The page gets its own copy: a chunk the reader gave up waiting for must
     // not change, or vanish, while the page still reads it.
     auto copy = std::make_shared<const std::u16string>(chunk);
-    std::shared_ptr<Anchor> anchor = session.anchor;
-    PostToUiThread([copy, anchor] {
+    PostToUiThread([copy, anchor = anchor] {
         Dialog* page = g_hNmeaPage.load();
         if (anchor->dialog && page && page->IsCreated()) {
             page->SendMessage(WM_NMEA_DATA, reinterpret_cast<WPARAM>(copy.get()), 0);

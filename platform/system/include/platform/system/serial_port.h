@@ -10,10 +10,14 @@
 // platform knows nothing of the simulator.
 //
 // Receiving: from open to close a reader thread moves every byte the host
-// device delivers into the port's own receive queue (up to
-// kSerialReceiveQueueLimit bytes; beyond that bytes are dropped and counted as
-// CE_RXOVER). A caller that polls every 500 ms therefore loses nothing at any
-// baud rate, whatever queue size it asked for in SetupComm.
+// device delivers into the port's own receive queue, so that a caller that
+// polls every 500 ms loses nothing at any baud rate, whatever queue size it
+// asked for in SetupComm. A byte that left the host device is never dropped:
+// while the queue holds kSerialReceiveQueueLimit bytes the port stops reading,
+// and the kernel holds back a sender with flow control (the writer of a
+// pseudo-terminal waits; a UART with RTS/CTS lowers RTS). What a device could
+// not hold back and lost itself (its hardware or driver buffer overran, as
+// the kernel counts it) is reported as CE_OVERRUN and counted in LostBytes().
 //
 // Time-outs of reads, writes and the wait are the driver's own timers and run
 // in real time, as a UART's do; they are in milliseconds and short.
@@ -243,6 +247,9 @@ public:
     void close();
     /// True once the host device has vanished.
     bool broken() const;
+    /// Received characters the host device lost since open, as far as
+    /// ClearCommError has seen (0 for a pseudo-terminal).
+    uint64_t LostBytes() const;
 
     /// The port's shared state, defined by the implementation.
     struct State;

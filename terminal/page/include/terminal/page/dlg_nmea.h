@@ -22,6 +22,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace terminal {
@@ -60,9 +61,14 @@ inline constexpr char kColdStartCommand[] = "$PGNVS,RSET,COLD\r\n";
 /// Template 129: a child page of 205 x 67 dialog units in 8 point "MS Shell Dlg".
 hh::win::DialogTemplate NmeaPageTemplate();
 
+/// Writes bytes to the open port (the terminal's WriteRaw): 1 when all were
+/// written (or count is 0), 0 when no port is open or a write fails.
+using RawWriter = std::function<int(const uint8_t* data, uint32_t count)>;
+
 class CDlgNMEA : public hh::win::Dialog {
 public:
-    CDlgNMEA();
+    /// Cold sends its command through writer; without one it sends nothing.
+    explicit CDlgNMEA(RawWriter writer = {});
     ~CDlgNMEA() override;
 
     /// Fills every pillar with the background colour, sets the fix label to
@@ -98,6 +104,7 @@ private:
     hh::win::Button* m_analyzeBox = nullptr;
     nmea::NmeaContext m_nmea;
     int32_t m_nTtff = 0;
+    RawWriter m_writer;
 };
 
 } // namespace terminal

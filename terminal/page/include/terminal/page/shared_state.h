@@ -28,8 +28,4 @@ extern hh::sys::Event g_hDrawPillarEvent;
 extern std::atomic<hh::win::Dialog*> g_hNmeaPage;
 extern std::atomic<CDlgNMEA*> g_pNmeaPage;
 
-/// Writes the bytes to the open port one per write (defined by the terminal window); 1 when all
-/// were written (or count is 0), 0 when no port is open or a write fails.
-int WriteRaw(const uint8_t* data, uint32_t count);
-
 } // namespace terminal

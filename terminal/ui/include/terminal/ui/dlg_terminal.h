@@ -7,8 +7,9 @@
 // the "NMEA" page on its second tab.
 //
 // Threads. Every handler runs on the UI thread. The reader thread (one per
-// open port) and the auto-send thread reach the window only through calls the
-// UI thread runs for them; each such call first checks that the dialog still
+// open port, terminal/link's PortReader, with the window as its client) and
+// the auto-send thread reach the window only through calls the UI thread runs
+// for them; each such call first checks that the dialog still
 // exists and, for the reader, that its port is still the open one, so a
 // thread that outlives a close or the dialog touches nothing. The UI thread
 // never waits for either thread: closing wakes a reader blocked on the port,
@@ -17,6 +18,7 @@
 #include <platform/system/serial_port.h>
 #include <platform/system/thread.h>
 #include <platform/window/dialog.h>
+#include <terminal/link/port_reader.h>
 #include <terminal/page/dlg_nmea.h>
 #include <terminal/ui/terminal_ids.h>
 
@@ -46,8 +48,6 @@ extern std::atomic<int32_t> g_bAppendEnd;
 extern std::atomic<int32_t> g_bAppendEsc;
 extern std::atomic<int32_t> g_bAppendCrLf;
 
-/// The reader's cadence: one pass every 500 ms.
-inline constexpr uint32_t kReadPassMs = 500;
 /// How long the reader waits for the NMEA page to draw a chunk.
 inline constexpr uint32_t kDrawPillarWaitMs = 10000;
 
@@ -63,6 +63,9 @@ public:
     int ClosePort();
     /// Sends the text as SEND / send_Hex / auto-send do (g_bHexSend and the endings).
     void WritePort(std::u16string_view text);
+    /// The NMEA page's writer: the bytes one per write on the UI thread; 1 when
+    /// all were written (or count is 0), 0 when no port is open or a write fails.
+    static int WriteRaw(const uint8_t* data, uint32_t count);
 
     /// The save button: the display into a new file next to the program.
     void SaveDisplay();
@@ -91,16 +94,10 @@ private:
     struct Anchor;
     struct ReaderSession;
 
-    static uint32_t ReadThreadProc(const std::shared_ptr<ReaderSession>& session);
     static uint32_t AutoSendThreadProc(const std::shared_ptr<Anchor>& anchor);
     /// Runs fn on the UI thread with the dialog, if it still exists; false when it is gone.
     static bool OnDialog(const std::shared_ptr<Anchor>& anchor,
                          const std::function<void(CDlgTerminal&)>& fn);
-    /// The reader's calls on the UI thread; false when its port is no longer the open one.
-    static bool DeliverChunk(const ReaderSession& session, const std::u16string& chunk,
-                             uint32_t count);
-    static void FlushDisplay(const ReaderSession& session);
-    static void HandToPage(const ReaderSession& session, const std::u16string& chunk);
     bool IsCurrent(const ReaderSession& session) const { return m_session.get() == &session; }
 
     void FillSettingsLists();
@@ -112,6 +109,7 @@ private:
     void SendProcedure();
     void ShowControls(std::initializer_list<int> ids, bool show);
     void LockOpenButton();
+    void ShowRxLost();
 
     // Port link.
     std::u16string m_strPort;
@@ -122,7 +120,11 @@ private:
     int32_t m_bOpen = 0;
     int32_t m_nRxTotal = 0;
     int32_t m_nTxTotal = 0;
+    /// Received characters the port's device lost since the port was opened,
+    /// as last shown (the R label's tooltip and a debug line).
+    uint64_t m_nRxLost = 0;
     std::shared_ptr<ReaderSession> m_session;
+    std::shared_ptr<PortReader> m_reader;
 
     // Window.
     int32_t m_bKeyboard = 0;
