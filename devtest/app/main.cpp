@@ -6,8 +6,8 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <platform/window/device_screen.h>
+#include <simulator/device/simulated_device.h>
 #include <simulator/keypad/keypad.h>
-#include <simulator/power/power_driver.h>
 
 #include <cstdio>
 #include <string>
@@ -19,7 +19,7 @@ int main() {
         std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedPower();
+    hh::sim::RegisterSimulatedDevice();
     hh::win::Application application(u"V5520Demo");
     hh::win::FollowDeviceDisplay();
     // The device's keypad: keys sent with devctl key reach the focused page.

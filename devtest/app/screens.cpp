@@ -12,7 +12,7 @@
 #include <platform/window/controls.h>
 #include <platform/window/device_screen.h>
 #include <platform/window/ui_thread.h>
-#include <simulator/power/power_driver.h>
+#include <simulator/device/simulated_device.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedPower();
+    hh::sim::RegisterSimulatedDevice();
     hh::win::Application application(u"V5520Demo");
     hh::win::FollowDeviceDisplay();
     devtest::CDlgMain dlg;

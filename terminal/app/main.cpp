@@ -5,7 +5,7 @@
 #include <platform/system/module_path.h>
 #include <platform/system/serial_port.h>
 #include <platform/window/application.h>
-#include <simulator/receiver/receiver_host.h>
+#include <simulator/device/simulated_device.h>
 #include <terminal/ui/dlg_terminal.h>
 
 #include <cstdio>
@@ -19,7 +19,7 @@ int main() {
         return 1;
     }
     hh::sys::RegisterSerialDriver();
-    hh::sim::RegisterSimulatedPorts();
+    hh::sim::RegisterSimulatedDevice();
 
     hh::win::Application app(u"VARDI");
     terminal::CDlgTerminal dialog;

@@ -14,7 +14,7 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <platform/window/ui_thread.h>
-#include <simulator/power/power_driver.h>
+#include <simulator/device/simulated_device.h>
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -80,7 +80,7 @@ void StartToFirstPaint(benchmark::State& state) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     hh::sys::SetModuleName(u"V5520Demo");
-    hh::sim::RegisterSimulatedPower([] {});
+    hh::sim::RegisterSimulatedDevice([] {});
     for (auto _ : state) {
         const Clock::time_point start = Clock::now();
         hh::win::Application app(u"V5520Demo");

@@ -5,7 +5,7 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <recovery/app/recovery_dlg.h>
-#include <simulator/power/power_driver.h>
+#include <simulator/device/simulated_device.h>
 
 #include <cstdio>
 #include <string>
@@ -17,7 +17,7 @@ int main() {
         std::fprintf(stderr, "Restel: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedPower();
+    hh::sim::RegisterSimulatedDevice();
     hh::win::Application application(u"Restel");
     recovery::CRecoveryApp app;
     app.InitInstance();

@@ -1,7 +1,11 @@
 #include <platform/system/clock.h>
 #include <platform/system/error.h>
 #include <platform/system/whole_file.h>
+#include <simulator/card/storage_card.h>
+#include <simulator/compass/compass_driver.h>
 #include <simulator/power/power_driver.h>
+#include <simulator/state/device_state.h>
+#include <simulator/state/driver_support.h>
 
 #include <unistd.h>
 
@@ -24,6 +28,10 @@ bool WriteFlagFile(uint32_t value) {
     return sys::WriteStateFile(kFlagFile, std::to_string(value) + "\n");
 }
 
+bool Record(uint32_t code, uint32_t value) {
+    return state::AppendLog(state::kPowerLog, {sys::DeviceUptimeMs(), code, value});
+}
+
 class PowerDevice : public sys::StreamDevice {
 public:
     bool ioControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
@@ -31,16 +39,41 @@ public:
         if (bytesReturned) {
             *bytesReturned = 0;
         }
+        uint32_t value = 0;
         switch (code) {
+        case IOCTL_POWER_PREPARE_SUSPEND:
+            return ReadInput(in, value) && Record(code, value);
+        case IOCTL_POWER_RESTORE_REGISTRY:
+            return Record(code, 0);
+        case IOCTL_POWER_USB_ADAPTER:
+            return WriteOutput(out, UsbAdapterStatus(), bytesReturned);
+        case IOCTL_POWER_SAMPLE_COUNT: {
+            int samples = ReadCalibrationStatus().samples;
+            return WriteOutput(out, static_cast<int16_t>(samples > 32767 ? 32767 : samples),
+                               bytesReturned);
+        }
+        case IOCTL_POWER_CARD_ID: {
+            if (!CardPresent()) {
+                return FailWith(sys::ERROR_NOT_READY);
+            }
+            std::vector<uint8_t> cid = CardId();
+            if (out.size() < cid.size()) {
+                return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
+            }
+            std::memcpy(out.data(), cid.data(), cid.size());
+            if (bytesReturned) {
+                *bytesReturned = static_cast<uint32_t>(cid.size());
+            }
+            return true;
+        }
         case IOCTL_POWER_PREPARE_RESTART:
             // Nothing of the simulated device needs saving before a restart:
             // the flag and the registry are on disk already.
-            if (in.size() < sizeof(uint32_t)) {
-                sys::SetLastError(sys::ERROR_INVALID_PARAMETER);
+            if (!ReadInput(in, value)) {
                 return false;
             }
             std::fflush(nullptr);
-            return true;
+            return Record(code, value);
         case IOCTL_POWER_WRITE_RECOVER_FLAG: {
             if (in.size() < sizeof(uint32_t)) {
                 sys::SetLastError(sys::ERROR_INVALID_PARAMETER);
@@ -126,28 +159,32 @@ bool RestartSimulatedDevice() {
     return ok;
 }
 
+uint32_t UsbAdapterStatus() {
+    return static_cast<uint32_t>(state::IntOr("usb.adapter", 0));
+}
+
+bool StoreUsbAdapterStatus(uint32_t status) {
+    return state::SetInt("usb.adapter", status);
+}
+
+bool ReadPowerRequests(std::vector<PowerRequest>& requests) {
+    std::vector<state::LogEntry> entries;
+    requests.clear();
+    if (!state::ReadLog(state::kPowerLog, entries)) {
+        return false;
+    }
+    for (const state::LogEntry& e : entries) {
+        requests.push_back({e.atMs, static_cast<uint32_t>(e.a), static_cast<uint32_t>(e.b)});
+    }
+    return true;
+}
+
 std::unique_ptr<sys::StreamDevice> PowerDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1) {
+    if (request.index != 1 || !DriverAvailable("PWR1")) {
         sys::SetLastError(sys::ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     return std::make_unique<PowerDevice>();
-}
-
-SimulatedKernel::SimulatedKernel(ProgramEnd programEnd) : m_programEnd(std::move(programEnd)) {}
-
-bool SimulatedKernel::kernelIoControl(uint32_t code, std::span<const std::byte>,
-                                      std::span<std::byte>, uint32_t* bytesReturned) {
-    if (bytesReturned) {
-        *bytesReturned = 0;
-    }
-    if (code != IOCTL_HAL_REBOOT) {
-        sys::SetLastError(sys::ERROR_NOT_SUPPORTED);
-        return false;
-    }
-    RestartSimulatedDevice();
-    m_programEnd();
-    return true;
 }
 
 void RegisterSimulatedPower(ProgramEnd programEnd) {
@@ -155,7 +192,10 @@ void RegisterSimulatedPower(ProgramEnd programEnd) {
         programEnd = EndProgram;
     }
     sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
-    sys::RegisterKernelServices(std::make_shared<SimulatedKernel>(std::move(programEnd)));
+    sys::RegisterKernelServices(std::make_shared<SimulatedKernel>([programEnd] {
+        RestartSimulatedDevice();
+        programEnd();
+    }));
 }
 
 } // namespace hh::sim

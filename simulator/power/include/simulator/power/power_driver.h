@@ -10,24 +10,48 @@
 // The host itself is never restarted.
 //
 // Requests of "PWR1:":
+//   3   prepare the suspend    input: 32-bit value (1)  output: none
+//   4   restore the registry at the next restart        no buffers
+//   5   USB adapter status     output: 32-bit status
+//   6   compass calibration    output: 16-bit count of samples so far
 //   7   prepare the restart   input: 32-bit value (1)  output: none
+//   10  storage card CID       output: 16 bytes (ERROR_NOT_READY without a card)
 //   11  write the recover flag input: 32-bit value      output: none
 //   12  read the recover flag  input: none             output: 32-bit value
+// Requests 3, 4 and 7 are recorded in the power log with their device tick.
 // Other codes fail with ERROR_NOT_SUPPORTED.
 
 #include <platform/system/stream_device.h>
+#include <simulator/kernel/simulated_kernel.h>
 
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace hh::sim {
 
+inline constexpr uint32_t IOCTL_POWER_PREPARE_SUSPEND = 3;
+inline constexpr uint32_t IOCTL_POWER_RESTORE_REGISTRY = 4;
+inline constexpr uint32_t IOCTL_POWER_USB_ADAPTER = 5;
+inline constexpr uint32_t IOCTL_POWER_SAMPLE_COUNT = 6;
 inline constexpr uint32_t IOCTL_POWER_PREPARE_RESTART = 7;
+inline constexpr uint32_t IOCTL_POWER_CARD_ID = 10;
 inline constexpr uint32_t IOCTL_POWER_WRITE_RECOVER_FLAG = 11;
 inline constexpr uint32_t IOCTL_POWER_READ_RECOVER_FLAG = 12;
-/// The kernel's restart request (KernelIoControl).
-inline constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
+
+/// The USB adapter status word that request 5 reports (0 when none was stored).
+uint32_t UsbAdapterStatus();
+bool StoreUsbAdapterStatus(uint32_t status);
+
+/// One recorded request of the power log (3, 4, 7, and the kernel's
+/// suspend/wake as POWER_STATE_SUSPEND/POWER_STATE_ON) with its input value.
+struct PowerRequest {
+    int64_t atMs = 0;
+    uint32_t code = 0;
+    uint32_t value = 0;
+};
+bool ReadPowerRequests(std::vector<PowerRequest>& requests);
 
 /// The value the request writes, and what the restart turns it into.
 inline constexpr uint32_t kRecoverRequested = 100;
@@ -59,17 +83,6 @@ void RegisterSimulatedPower(ProgramEnd programEnd = {});
 class PowerDriver : public sys::StreamDriver {
 public:
     std::unique_ptr<sys::StreamDevice> open(const sys::OpenRequest& request) override;
-};
-
-/// The kernel requests the simulated device answers: IOCTL_HAL_REBOOT.
-class SimulatedKernel : public sys::KernelServices {
-public:
-    explicit SimulatedKernel(ProgramEnd programEnd);
-    bool kernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
-                         uint32_t* bytesReturned) override;
-
-private:
-    ProgramEnd m_programEnd;
 };
 
 } // namespace hh::sim

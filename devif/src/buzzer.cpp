@@ -1,0 +1,133 @@
+// The buzzer: single tone requests to "BKL1:", and beep sequences on a thread
+// of the library's own.
+//
+// One private mutex makes three steps atomic that a lock-free version leaves
+// open: BuzzerBeep's busy test and the start of a sequence (two calls close
+// together start one sequence); the beep thread's look at the stop request
+// and its tone (a BuzzerStop that meets the thread between a wait and its
+// tone still leaves the buzzer silent); and the end of a sequence with the
+// discarding of a stop signal that came too late for it (such a signal never
+// cuts short the next sequence).
+
+#include <devif/halvix.h>
+#include <platform/system/event.h>
+#include <platform/system/stream_device.h>
+#include <platform/system/thread.h>
+
+#include <mutex>
+#include <new>
+
+using namespace hh::sys;
+
+namespace {
+
+constexpr uint32_t IOCTL_BKL_TONE = 0x00000005;
+
+struct BeepRequest {
+    uint32_t level;
+    uint8_t scale;
+    uint32_t beepDuration;
+    uint32_t beepCount;
+    uint32_t pauseDuration;
+};
+
+int g_bBuzzerBusy = 0;
+bool g_bStopRequested = false;
+std::mutex g_buzzerMutex;
+
+// The library's one initialisation at load: the unnamed auto-reset stop event.
+Event& StopEvent() {
+    static Event* g_hBuzzerStopEvent = new Event(Event::Create(EventReset::Automatic, false));
+    return *g_hBuzzerStopEvent;
+}
+
+__attribute__((constructor)) void CreateBuzzerStopEvent() {
+    StopEvent();
+}
+
+// True when the stop event was signalled within the wait.
+bool StoppedWithin(uint32_t ms) {
+    return WaitForSingleObject(StopEvent(), ms) == WAIT_OBJECT_0;
+}
+
+uint32_t BeepThread(void* argument) {
+    auto* request = static_cast<BeepRequest*>(argument);
+    for (uint32_t i = 0; i < request->beepCount; ++i) {
+        if (StoppedWithin(request->pauseDuration)) {
+            break;
+        }
+        {
+            std::lock_guard lock(g_buzzerMutex);
+            if (g_bStopRequested) {
+                break;
+            }
+            SpeakerBeepInternal(request->level, request->scale);
+        }
+        if (StoppedWithin(request->beepDuration)) {
+            break;
+        }
+        SpeakerBeepInternal(0, 0);
+    }
+    delete request;
+    std::lock_guard lock(g_buzzerMutex);
+    g_bBuzzerBusy = 0;
+    StopEvent().reset();
+    return 1;
+}
+
+} // namespace
+
+void SpeakerBeepInternal(uint32_t level, uint8_t scale) {
+    HANDLE bkl = CreateFileW(u"BKL1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, 0);
+    if (bkl == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    uint8_t tone[8] = {};
+    tone[0] = static_cast<uint8_t>(level);
+    tone[1] = static_cast<uint8_t>(level >> 8);
+    tone[2] = static_cast<uint8_t>(level >> 16);
+    tone[3] = static_cast<uint8_t>(level >> 24);
+    tone[4] = scale;
+    uint32_t returned = 0;
+    DeviceIoControl(bkl, IOCTL_BKL_TONE, tone, sizeof tone, nullptr, 0, &returned, nullptr);
+    CloseHandle(bkl);
+}
+
+extern "C" {
+
+void BuzzerStop() {
+    std::lock_guard lock(g_buzzerMutex);
+    if (g_bBuzzerBusy) {
+        g_bStopRequested = true;
+        StopEvent().set();
+    }
+    SpeakerBeepInternal(0, 0);
+}
+
+void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t beepCount,
+                uint32_t pauseDuration) {
+    if (level == 0) {
+        BuzzerStop();
+        return;
+    }
+    std::lock_guard lock(g_buzzerMutex);
+    if (g_bBuzzerBusy) {
+        return;
+    }
+    auto* request =
+        new (std::nothrow) BeepRequest{level, scale, beepDuration, beepCount, pauseDuration};
+    if (!request) {
+        return;
+    }
+    g_bBuzzerBusy = 1;
+    g_bStopRequested = false;
+    StopEvent().reset();
+    Thread thread = Thread::Start(BeepThread, request);
+    if (!thread) {
+        delete request;
+        g_bBuzzerBusy = 0;
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,70 @@
+#pragma once
+// The kernel services of the simulated device:
+//   KernelIoControl IOCTL_HAL_GET_UUID (output 16 bytes), IOCTL_HAL_GET_DEVICE_INFO
+//   with the selector 358 (input 4 bytes; output the OS version, a
+//   NUL-terminated UTF-16 text with "&" between its parts), IOCTL_HAL_REBOOT;
+//   SystemParametersInfoW SPI_GETPLATFORMTYPE and SPI_GETOEMINFO (uiParam: the
+//   buffer's size in characters);
+//   GetSystemPowerStatusEx from the simulated battery;
+//   SetSystemPowerState: a forced suspend is recorded in the power log and the
+//   device sleeps (the screen stays dark) until it is woken.
+// Switched off as the driver "KERNEL", every one of them fails with
+// ERROR_NOT_SUPPORTED.
+
+#include <platform/system/stream_device.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hh::sim {
+
+inline constexpr uint32_t IOCTL_HAL_GET_DEVICE_INFO = 0x01010004;
+inline constexpr uint32_t IOCTL_HAL_GET_UUID = 0x01010034;
+inline constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
+inline constexpr uint32_t SPI_GETOSVERSION_SELECTOR = 358;
+
+/// The simulated battery.
+struct Battery {
+    int percent = 87; ///< 0 to 100
+    bool charging = false;
+    bool ac = false;
+    bool absent = false;
+    friend bool operator==(const Battery&, const Battery&) = default;
+};
+Battery ReadBattery();
+bool StoreBattery(const Battery& battery);
+/// The power status the platform reports for a battery.
+sys::SystemPowerStatusEx PowerStatusOf(const Battery& battery);
+
+std::vector<uint8_t> DeviceUuid();
+bool StoreDeviceUuid(const std::vector<uint8_t>& uuid);
+
+/// The three texts of the device ("platform", "oem", "os"); UTF-8.
+std::string DeviceText(const std::string& which);
+bool StoreDeviceText(const std::string& which, const std::string& text);
+
+bool DeviceSuspended();
+/// Suspends (recorded with its time) or wakes the device.
+bool SetDeviceSuspended(bool suspended);
+
+/// What a restart request does (the power driver's restart and program end).
+using RestartAction = std::function<void()>;
+
+class SimulatedKernel : public sys::KernelServices {
+public:
+    explicit SimulatedKernel(RestartAction restart);
+    bool kernelIoControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                         uint32_t* bytesReturned) override;
+    bool systemParametersInfo(uint32_t action, uint32_t uiParam, void* pvParam,
+                              uint32_t winIni) override;
+    bool powerStatus(sys::SystemPowerStatusEx& status, bool update) override;
+    uint32_t setSystemPowerState(const char16_t* state, uint32_t stateFlags,
+                                 uint32_t options) override;
+
+private:
+    RestartAction m_restart;
+};
+
+} // namespace hh::sim

@@ -1,0 +1,64 @@
+#pragma once
+// What every simulated driver shares: the switch that makes a driver
+// unavailable (its opens fail as for a device that is not there), and the
+// checked reading and writing of request buffers.
+
+#include <platform/system/error.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hh::sim {
+
+/// The drivers that can be switched off: "BKL1", "PWR1", "UFN1", "ANT1",
+/// "ECD1", "SMB1", "PSA1" and "KERNEL" (the kernel's requests and services).
+const std::vector<std::string>& SwitchableDrivers();
+/// "bkl1", "BKL1:" or "kernel" in any case to its canonical name; empty when unknown.
+std::string CanonicalDriverName(std::string_view name);
+/// False while the driver is switched off (and when the state cannot be read,
+/// so that a damaged state shows as a missing device rather than a crash).
+bool DriverAvailable(std::string_view canonicalName);
+/// Stored durably; false with the last error set.
+bool SetDriverAvailable(std::string_view canonicalName, bool available);
+
+/// Sets the last error and returns false.
+inline bool FailWith(uint32_t error) {
+    sys::SetLastError(error);
+    return false;
+}
+
+/// The request's input as a T; false with ERROR_INVALID_PARAMETER when it is shorter.
+template <typename T>
+bool ReadInput(std::span<const std::byte> in, T& value) {
+    if (in.size() < sizeof(T)) {
+        return FailWith(sys::ERROR_INVALID_PARAMETER);
+    }
+    std::memcpy(&value, in.data(), sizeof(T));
+    return true;
+}
+
+/// Writes value into the output; false with ERROR_INSUFFICIENT_BUFFER when it does not fit.
+template <typename T>
+bool WriteOutput(std::span<std::byte> out, const T& value, uint32_t* bytesReturned) {
+    if (out.size() < sizeof(T)) {
+        return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(out.data(), &value, sizeof(T));
+    if (bytesReturned) {
+        *bytesReturned = sizeof(T);
+    }
+    return true;
+}
+
+/// Bytes from hexadecimal text (pairs, separators "-", ":" and blanks
+/// allowed); false when the text is not exactly `size` bytes of hexadecimal.
+bool ParseHexBytes(std::string_view text, size_t size, std::vector<uint8_t>& bytes);
+/// Upper-case hexadecimal without separators.
+std::string HexText(std::span<const uint8_t> bytes);
+
+} // namespace hh::sim
