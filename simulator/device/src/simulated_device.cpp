@@ -29,7 +29,9 @@ public:
 } // namespace
 
 void RegisterSimulatedDevice(ProgramEnd programEnd) {
-    RegisterSimulatedPower(std::move(programEnd));
+    sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
+    sys::RegisterKernelServices(
+        std::make_shared<SimulatedKernel>(RestartAndEnd(std::move(programEnd))));
     sys::RegisterStreamDriver("BKL", std::make_shared<BacklightDriver>());
     sys::RegisterStreamDriver("UFN", std::make_shared<UsbFunctionDriver>());
     sys::RegisterStreamDriver("ANT", std::make_shared<BluetoothDriver>());

@@ -105,6 +105,26 @@ public:
     }
 };
 
+// The kernel of a program that needs only the restart (the recovery tool).
+class RestartKernel : public sys::KernelServices {
+public:
+    explicit RestartKernel(RestartAction restart) : m_restart(std::move(restart)) {}
+    bool kernelIoControl(uint32_t code, std::span<const std::byte>, std::span<std::byte>,
+                         uint32_t* bytesReturned) override {
+        if (bytesReturned) {
+            *bytesReturned = 0;
+        }
+        if (code != IOCTL_HAL_REBOOT) {
+            return FailWith(sys::ERROR_NOT_SUPPORTED);
+        }
+        m_restart();
+        return true;
+    }
+
+private:
+    RestartAction m_restart;
+};
+
 void EndProgram() {
     std::fflush(nullptr);
     // Other threads of the program may still run: end at once, as the
@@ -187,15 +207,20 @@ std::unique_ptr<sys::StreamDevice> PowerDriver::open(const sys::OpenRequest& req
     return std::make_unique<PowerDevice>();
 }
 
-void RegisterSimulatedPower(ProgramEnd programEnd) {
+RestartAction RestartAndEnd(ProgramEnd programEnd) {
     if (!programEnd) {
         programEnd = EndProgram;
     }
-    sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
-    sys::RegisterKernelServices(std::make_shared<SimulatedKernel>([programEnd] {
+    return [programEnd] {
         RestartSimulatedDevice();
         programEnd();
-    }));
+    };
+}
+
+void RegisterSimulatedPower(ProgramEnd programEnd) {
+    sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
+    sys::RegisterKernelServices(
+        std::make_shared<RestartKernel>(RestartAndEnd(std::move(programEnd))));
 }
 
 } // namespace hh::sim

@@ -114,7 +114,7 @@ TEST_F(PowerTest, BadRequestsFailWithTheirErrors) {
          std::as_writable_bytes(std::span(&small, 1)),
          sys::ERROR_INSUFFICIENT_BUFFER},
         {IOCTL_POWER_PREPARE_RESTART, {}, {}, sys::ERROR_INVALID_PARAMETER},
-        {4, {}, {}, sys::ERROR_NOT_SUPPORTED},
+        {8, {}, {}, sys::ERROR_NOT_SUPPORTED},
         {0x1234, std::as_bytes(std::span(&value, 1)), {}, sys::ERROR_NOT_SUPPORTED},
     };
     for (const Case& c : cases) {

@@ -74,9 +74,13 @@ bool RestartSimulatedDevice();
 /// that records the restart instead.
 using ProgramEnd = std::function<void()>;
 
-/// Registers the "PWR" driver and the kernel services of the simulated device
-/// for this process. Called by each program at start; calling it again
-/// replaces the program end.
+/// What a restart request does: the device side of the restart, then the
+/// program end (the default one when programEnd is empty).
+RestartAction RestartAndEnd(ProgramEnd programEnd);
+
+/// Registers the "PWR" driver and a kernel that answers only the restart
+/// request, for this process; calling it again replaces the program end. The
+/// programs register the whole device instead (RegisterSimulatedDevice).
 void RegisterSimulatedPower(ProgramEnd programEnd = {});
 
 /// The "PWR" stream driver.
