@@ -594,6 +594,53 @@ TEST_F(RegistryTest, ARegistryOfTheOldLayoutOpensWithAllItsValues) {
     sqlite3_close(db);
 }
 
+// Rows of the old layout whose parents are missing still move over: the
+// missing keys are made, spelt as the rows below them spell them.
+TEST_F(RegistryTest, AnOldRegistryWithMissingParentsKeepsItsValues) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(registryDatabase().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE keys(root INTEGER NOT NULL, path TEXT NOT NULL,"
+                           " display TEXT NOT NULL, PRIMARY KEY(root, path)) WITHOUT ROWID;"
+                           "CREATE TABLE vals(root INTEGER NOT NULL, path TEXT NOT NULL,"
+                           " name TEXT NOT NULL, display TEXT NOT NULL, type INTEGER NOT NULL,"
+                           " data BLOB NOT NULL, PRIMARY KEY(root, path, name)) WITHOUT ROWID;"
+                           "INSERT INTO keys VALUES(2, 'A\\B\\C', 'a\\b\\C');"
+                           "INSERT INTO keys VALUES(2, 'A', 'a');"
+                           "INSERT INTO vals VALUES(2, 'A\\B\\C', 'X', 'x', 4, x'2a000000');"
+                           "INSERT INTO vals VALUES(1, 'LOST\\KEY', 'Y', 'y', 4, x'07000000');"
+                           "PRAGMA user_version=1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    struct Case {
+        HKEY root;
+        const char16_t* path;
+        const char16_t* name;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {HKEY_LOCAL_MACHINE, u"a\\b\\c", u"x", 42},
+        {HKEY_CURRENT_USER, u"lost\\key", u"y", 7},
+    };
+    for (const auto& c : cases) {
+        Key key;
+        ASSERT_EQ(Open(c.root, c.path, key), ERROR_SUCCESS);
+        uint32_t value = 0;
+        EXPECT_EQ(GetDword(key.h, c.name, value), ERROR_SUCCESS);
+        EXPECT_EQ(value, c.expected);
+    }
+    Key a;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"A", a), ERROR_SUCCESS);
+    std::vector<std::u16string> names;
+    ASSERT_EQ(RegListSubKeys(HKEY_LOCAL_MACHINE, names), ERROR_SUCCESS);
+    EXPECT_EQ(names, std::vector<std::u16string>{u"a"});
+    ASSERT_EQ(RegListSubKeys(a.h, names), ERROR_SUCCESS);
+    EXPECT_EQ(names, std::vector<std::u16string>{u"b"});
+    ASSERT_EQ(RegListSubKeys(HKEY_CURRENT_USER, names), ERROR_SUCCESS);
+    EXPECT_EQ(names, std::vector<std::u16string>{u"LOST"});
+}
+
 // Read-and-increment under a transaction: concurrent threads lose no count.
 void CountUp(int times) {
     for (int i = 0; i < times; ++i) {
