@@ -28,4 +28,25 @@ void AddNotifyCommand(CLI::App& app);
 /// devctl key back|up|down|ok press|release: the hardware keys.
 void AddKeyCommand(CLI::App& app);
 
+/// The simulated device's hardware (one file each): battery, backlight, bt,
+/// usb, card, accel, baro, compass, buzzer, driver, uuid, osinfo.
+void AddBatteryCommand(CLI::App& app);
+void AddBacklightCommand(CLI::App& app);
+void AddBluetoothCommand(CLI::App& app);
+void AddUsbCommand(CLI::App& app);
+void AddCardCommand(CLI::App& app);
+void AddAccelCommand(CLI::App& app);
+void AddBaroCommand(CLI::App& app);
+void AddCompassCommand(CLI::App& app);
+void AddBuzzerCommand(CLI::App& app);
+void AddDriverCommand(CLI::App& app);
+void AddUuidCommand(CLI::App& app);
+void AddOsInfoCommand(CLI::App& app);
+
+/// devctl call EXPORT [ARGS]: one export of libHalvix.so.
+void AddCallCommand(CLI::App& app);
+
+/// devctl gps serve [--replay FILE]: the receiver on a pseudo-terminal.
+void AddGpsCommand(CLI::App& app);
+
 } // namespace hh::devctl

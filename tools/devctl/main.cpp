@@ -13,6 +13,20 @@ int main(int argc, char** argv) {
     hh::devctl::AddPowerCommand(app);
     hh::devctl::AddNotifyCommand(app);
     hh::devctl::AddKeyCommand(app);
+    hh::devctl::AddBatteryCommand(app);
+    hh::devctl::AddBacklightCommand(app);
+    hh::devctl::AddBluetoothCommand(app);
+    hh::devctl::AddUsbCommand(app);
+    hh::devctl::AddCardCommand(app);
+    hh::devctl::AddAccelCommand(app);
+    hh::devctl::AddBaroCommand(app);
+    hh::devctl::AddCompassCommand(app);
+    hh::devctl::AddBuzzerCommand(app);
+    hh::devctl::AddDriverCommand(app);
+    hh::devctl::AddUuidCommand(app);
+    hh::devctl::AddOsInfoCommand(app);
+    hh::devctl::AddCallCommand(app);
+    hh::devctl::AddGpsCommand(app);
     if (argc > 1 && argv[1][0] != '-') {
         try {
             app.get_subcommand(argv[1]);

@@ -2,12 +2,19 @@
 //
 //   devctl power flag        the recover flag the power driver keeps (of an existing device)
 //   devctl power flag N      stores N (decimal or 0x hexadecimal, 32 bits)
+//   devctl power requests    the requests 3, 4 and 7 and the suspends and wakes
+//                            the device received, with their device ticks
+//   devctl power suspend     a forced suspend, as ShutDown asks for
+//   devctl power wake        wakes the suspended device
+//   devctl power state       awake or suspended
 //   devctl restart           a simulated restart: a stored 100 becomes 101 and
 //                            the tick count starts again
 
-#include "commands.h"
+#include "device_support.h"
 
 #include <platform/system/error.h>
+#include <platform/system/stream_device.h>
+#include <simulator/kernel/simulated_kernel.h>
 #include <simulator/power/power_driver.h>
 
 #include <charconv>
@@ -41,7 +48,8 @@ std::string ErrorText() {
 } // namespace
 
 void AddPowerCommand(CLI::App& app) {
-    CLI::App* power = app.add_subcommand("power", "The power driver's recover flag");
+    CLI::App* power = app.add_subcommand(
+        "power", "The power driver: recover flag, requests received, suspend and wake");
     power->require_subcommand(1);
     CLI::App* flag = power->add_subcommand("flag", "Prints the recover flag, or stores N");
     auto value = std::make_shared<std::optional<std::string>>();
@@ -60,6 +68,37 @@ void AddPowerCommand(CLI::App& app) {
         }
         std::printf("%u\n", *stored);
     });
+
+    power->add_subcommand("requests", "Prints the power requests received")->callback([] {
+        RequireDevice();
+        std::vector<sim::PowerRequest> requests;
+        Check(sim::ReadPowerRequests(requests), "the power log could not be read");
+        for (const sim::PowerRequest& r : requests) {
+            const char* name = r.code == sim::IOCTL_POWER_PREPARE_SUSPEND    ? "shutdown"
+                               : r.code == sim::IOCTL_POWER_RESTORE_REGISTRY ? "recover"
+                               : r.code == sim::IOCTL_POWER_PREPARE_RESTART  ? "restart"
+                               : r.code == sys::POWER_STATE_SUSPEND          ? "suspend"
+                                                                             : "wake";
+            std::printf("%lld %s request 0x%X value %u\n", static_cast<long long>(r.atMs), name,
+                        r.code, r.value);
+        }
+    });
+    auto showState = [] { std::printf("%s\n", sim::DeviceSuspended() ? "suspended" : "awake"); };
+    power->add_subcommand("state", "Prints whether the device sleeps")->callback([showState] {
+        RequireDevice();
+        CheckState();
+        showState();
+    });
+    for (bool suspend : {true, false}) {
+        power
+            ->add_subcommand(suspend ? "suspend" : "wake",
+                             suspend ? "Suspends the device" : "Wakes the device")
+            ->callback([suspend, showState] {
+                CheckState();
+                Check(sim::SetDeviceSuspended(suspend), "the power state could not be stored");
+                showState();
+            });
+    }
 
     CLI::App* restart = app.add_subcommand("restart", "Restarts the simulated device");
     restart->callback([] {

@@ -11,7 +11,6 @@ namespace {
 
 constexpr const char* kLevel = "bkl.level";
 constexpr const char* kScreen = "bkl.screen";
-constexpr const char* kSounding = "bkl.sounding";
 
 class BacklightDevice : public sys::StreamDevice {
 public:
@@ -40,8 +39,7 @@ public:
             uint32_t level = 0;
             std::memcpy(&level, in.data(), sizeof level);
             auto scale = static_cast<uint8_t>(in[4]);
-            bool ok = state::AppendLog(state::kToneLog, {sys::DeviceUptimeMs(), level, scale}) &&
-                      state::SetInt(kSounding, level != 0 ? 1 : 0);
+            bool ok = state::AppendLog(state::kToneLog, {sys::DeviceUptimeMs(), level, scale});
             sys::DisplayStateChanged();
             return ok;
         }
@@ -57,7 +55,9 @@ BacklightState ReadBacklightState() {
     BacklightState s;
     s.level = static_cast<uint32_t>(state::IntOr(kLevel, kDefaultBacklightLevel));
     s.screenOn = state::IntOr(kScreen, 1) != 0;
-    s.sounding = state::IntOr(kSounding, 0) != 0;
+    state::LogEntry last;
+    bool found = false;
+    s.sounding = state::LastLogEntry(state::kToneLog, last, found) && found && last.a != 0;
     return s;
 }
 
@@ -86,7 +86,9 @@ bool ReadToneLog(std::vector<ToneRequest>& tones) {
 }
 
 bool ClearToneLog() {
-    return state::ClearLog(state::kToneLog) && state::SetInt(kSounding, 0);
+    bool ok = state::ClearLog(state::kToneLog);
+    sys::DisplayStateChanged();
+    return ok;
 }
 
 std::unique_ptr<sys::StreamDevice> BacklightDriver::open(const sys::OpenRequest& request) {

@@ -291,6 +291,10 @@ std::string TextOr(std::string_view name, std::string_view defaultValue) {
 
 bool AppendLog(std::string_view log, const LogEntry& entry) {
     return Run("cannot be written", [&](Connection& c) {
+        // A log entry survives a killed process but is not synced to the disk
+        // one by one: the buzzer logs a tone every few milliseconds and must
+        // keep its timing. The state values stay fully synchronous.
+        Exec(c, "PRAGMA synchronous=NORMAL");
         int rc = Exec(c, "BEGIN IMMEDIATE");
         if (rc != SQLITE_OK) {
             return rc;
@@ -317,9 +321,11 @@ bool AppendLog(std::string_view log, const LogEntry& entry) {
         }
         if (rc != SQLITE_OK) {
             Exec(c, "ROLLBACK");
-            return rc;
+        } else {
+            rc = Exec(c, "COMMIT");
         }
-        return Exec(c, "COMMIT");
+        Exec(c, "PRAGMA synchronous=FULL");
+        return rc;
     });
 }
 
@@ -335,6 +341,27 @@ bool ReadLog(std::string_view log, std::vector<LogEntry>& entries) {
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             entries.push_back({sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
                                sqlite3_column_int64(s, 2)});
+        }
+        sqlite3_reset(s);
+        return rc;
+    });
+}
+
+bool LastLogEntry(std::string_view log, LogEntry& entry, bool& found) {
+    found = false;
+    return Run("cannot be read", [&](Connection& c) {
+        int rc = SQLITE_OK;
+        sqlite3_stmt* s =
+            c.statement("SELECT at_ms, a, b FROM log WHERE kind=? ORDER BY id DESC LIMIT 1", rc);
+        if (!s) {
+            return rc;
+        }
+        sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
+        rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) {
+            found = true;
+            entry = {sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
+                     sqlite3_column_int64(s, 2)};
         }
         sqlite3_reset(s);
         return rc;

@@ -6,7 +6,10 @@
 // Storage: one SQLite database, <root>/.device/device.db, shared by every
 // process of the device root: write-ahead log, synchronous=FULL (a change is
 // on the disk when the call returns and a killed process leaves the old or the
-// new value), a busy time-out of 10 s for writers of other processes. Every
+// new value), a busy time-out of 10 s for writers of other processes; log
+// entries are committed without a sync of their own (a killed process keeps
+// them, a power loss may take the last ones), so that the buzzer keeps its
+// timing. Every
 // read and write of the simulated device's state goes through this module.
 //
 // A missing database reads as the defaults. A database that is damaged or not
@@ -54,6 +57,8 @@ inline constexpr int kLogLimit = 1000;
 bool AppendLog(std::string_view log, const LogEntry& entry);
 bool ReadLog(std::string_view log, std::vector<LogEntry>& entries);
 bool ClearLog(std::string_view log);
+/// The newest entry; found is false for an empty log.
+bool LastLogEntry(std::string_view log, LogEntry& entry, bool& found);
 
 /// The database's host path, for messages.
 std::string StatePath();

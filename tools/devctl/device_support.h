@@ -1,0 +1,29 @@
+#pragma once
+// What the hardware verbs share: number parsing with one-line errors, and the
+// check of the simulated device's state database before a verb reads or
+// writes it.
+
+#include "commands.h"
+
+#include <cstdint>
+#include <string>
+
+namespace hh::devctl {
+
+/// A decimal (or 0x hexadecimal) number within [min, max]; CommandError naming `what` otherwise.
+int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what);
+/// "on"/"1" or "off"/"0".
+bool ParseOnOff(const std::string& text, const std::string& what);
+
+/// Throws CommandError with the state store's one-line message when its
+/// database cannot be read (damaged, locked, not ours).
+void CheckState();
+/// Throws CommandError("<doing>: <why>") when ok is false, with the store's
+/// message or the last error.
+void Check(bool ok, const std::string& doing);
+
+/// Runs `show` when the verb was given without a subcommand (CLI11 runs a
+/// verb's own callback after its subcommand's).
+void ShowWhenAlone(CLI::App* verb, std::function<void()> show);
+
+} // namespace hh::devctl

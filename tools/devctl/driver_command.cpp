@@ -1,0 +1,49 @@
+// devctl driver: makes a driver unavailable, so that its opens fail.
+//
+//   devctl driver                 every driver with on or off
+//   devctl driver off|on NAME     bkl1, pwr1, ufn1, ant1, ecd1, smb1, psa1 or kernel
+
+#include "device_support.h"
+
+#include <simulator/state/driver_support.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace hh::devctl {
+
+namespace {
+
+void Show() {
+    for (const std::string& name : sim::SwitchableDrivers()) {
+        std::printf("%s %s\n", name.c_str(), sim::DriverAvailable(name) ? "on" : "off");
+    }
+}
+
+void Switch(const std::string& name, bool on) {
+    std::string canonical = sim::CanonicalDriverName(name);
+    if (canonical.empty()) {
+        throw CommandError("\"" + name +
+                           "\" is not a driver (bkl1, pwr1, ufn1, ant1, ecd1, smb1, psa1, kernel)");
+    }
+    CheckState();
+    Check(sim::SetDriverAvailable(canonical, on), "the driver could not be switched");
+    std::printf("%s %s\n", canonical.c_str(), on ? "on" : "off");
+}
+
+} // namespace
+
+void AddDriverCommand(CLI::App& app) {
+    CLI::App* driver = app.add_subcommand("driver", "Switches drivers off and on");
+    for (bool on : {false, true}) {
+        auto name = std::make_shared<std::string>();
+        CLI::App* sub =
+            driver->add_subcommand(on ? "on" : "off", on ? "Makes a driver available again"
+                                                         : "Makes a driver unavailable");
+        sub->add_option("NAME", *name, "The driver")->required();
+        sub->callback([name, on] { Switch(*name, on); });
+    }
+    ShowWhenAlone(driver, Show);
+}
+
+} // namespace hh::devctl

@@ -1,0 +1,44 @@
+// devctl osinfo: the device's texts.
+//
+//   devctl osinfo                        platform type, OEM text, OS version
+//   devctl osinfo platform|oem|os TEXT   the OS version parts are separated by "&"
+
+#include "device_support.h"
+
+#include <simulator/kernel/simulated_kernel.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace hh::devctl {
+
+namespace {
+
+void Show() {
+    for (const char* which : {"platform", "oem", "os"}) {
+        std::printf("%s: %s\n", which, sim::DeviceText(which).c_str());
+    }
+}
+
+} // namespace
+
+void AddOsInfoCommand(CLI::App& app) {
+    CLI::App* osinfo = app.add_subcommand("osinfo", "The platform, OEM and OS version texts");
+    for (const char* which : {"platform", "oem", "os"}) {
+        auto text = std::make_shared<std::string>();
+        std::string name = which;
+        CLI::App* sub = osinfo->add_subcommand(name, "Sets the " + name + " text");
+        sub->add_option("TEXT", *text, "The text")->required();
+        sub->callback([text, name] {
+            if (text->size() > 120) {
+                throw CommandError("the text is longer than 120 characters");
+            }
+            CheckState();
+            Check(sim::StoreDeviceText(name, *text), "the text could not be stored");
+            Show();
+        });
+    }
+    ShowWhenAlone(osinfo, Show);
+}
+
+} // namespace hh::devctl
