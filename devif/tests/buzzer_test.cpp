@@ -31,6 +31,9 @@ protected:
     void SetUp() override {
         HalvixTest::SetUp();
         clock.emplace(0);
+        BuzzerStop(); // opens what the calls use before the threads are counted
+        sim::ClearToneLog();
+        m_threads = ThreadCount();
     }
     void TearDown() override {
         BuzzerStop();
@@ -50,16 +53,12 @@ protected:
         return tones;
     }
 
-    // Starts a sequence once the previous thread has cleared the busy flag:
-    // a started sequence is a thread blocked in its first pause.
+    // Starts a sequence once the previous beep thread has ended: a started
+    // sequence is a thread blocked in its first pause.
     bool Start(uint32_t level, uint32_t beep, uint32_t count, uint32_t pause) {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            BuzzerBeep(level, 3, beep, count, pause);
-            if (clock->waitForBlockedThreads(1, Ms(25))) {
-                return true;
-            }
-        }
-        return false;
+        sys::testing::WaitUntil([this] { return ThreadCount() <= m_threads; });
+        BuzzerBeep(level, 3, beep, count, pause);
+        return clock->waitForBlockedThreads(1, Ms(5000));
     }
 
     // Runs the clock until no beep thread waits any more.
@@ -77,6 +76,7 @@ protected:
     }
 
     std::optional<sys::TestClock> clock;
+    size_t m_threads = 0;
 };
 
 TEST_F(BuzzerTest, FiveBeepsStartAfterThePauseAndEndSilentAfterFifteenHundredMs) {
