@@ -107,14 +107,17 @@ void Finish(int64_t start) {
     }
 }
 
-void StartWatcher(int64_t start, uint32_t durationMs) {
+void StartWatcher(int64_t start, int64_t end) {
     StopCalibrationWatcher();
     Watcher& w = TheWatcher();
     std::lock_guard lock(w.mutex);
     w.cancel = sys::Event::Create(sys::EventReset::Manual, false);
     sys::Event cancel = w.cancel;
-    w.thread = sys::Thread::Start([cancel, start, durationMs]() -> uint32_t {
-        if (sys::WaitForSingleObject(cancel, durationMs) == sys::WAIT_TIMEOUT) {
+    w.thread = sys::Thread::Start([cancel, start, end]() -> uint32_t {
+        // Until the end's device time, also when the thread starts late.
+        int64_t left = end - sys::DeviceUptimeMs();
+        auto wait = static_cast<uint32_t>(left < 0 ? 0 : left);
+        if (sys::WaitForSingleObject(cancel, wait) == sys::WAIT_TIMEOUT) {
             Finish(start);
         }
         return 0;
@@ -130,7 +133,7 @@ bool Arm(Phase phase) {
     }
     Signal(kProcessing);
     int rate = CalibrationSampleRate();
-    StartWatcher(start, static_cast<uint32_t>((int64_t{target} * 1000 + rate - 1) / rate));
+    StartWatcher(start, start + (int64_t{target} * 1000 + rate - 1) / rate);
     return true;
 }
 
