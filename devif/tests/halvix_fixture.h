@@ -94,7 +94,9 @@ inline ScriptedDriver::Answer Refuse() {
 inline ScriptedDriver::Answer Accept(uint8_t fill = 0) {
     return
         [fill](uint32_t, std::span<const std::byte>, std::span<std::byte> out, uint32_t* returned) {
-            std::memset(out.data(), fill, out.size());
+            if (!out.empty()) {
+                std::memset(out.data(), fill, out.size());
+            }
             *returned = static_cast<uint32_t>(out.size());
             return true;
         };
