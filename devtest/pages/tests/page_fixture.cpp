@@ -1,7 +1,9 @@
 #include "page_fixture.h"
 
+#include <platform/system/device_display.h>
 #include <platform/system/stream_device.h>
-#include <simulator/power/power_driver.h>
+#include <simulator/compass/compass_driver.h>
+#include <simulator/device/simulated_device.h>
 
 #include <cstdlib>
 
@@ -19,17 +21,23 @@ void PageTest::SetUp() {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("HANDHELD_SCREEN", "480x272", 1);
     app_.emplace(u"V5520Demo");
-    hh::sim::RegisterSimulatedPower([this] {
+    hh::sim::RegisterSimulatedDevice([this] {
         ++restarts_;
         if (main_) {
             main_->EndDialog(0);
         }
     });
+    // The compass opens, and its polls wait briefly on the UI thread.
+    StartClockPump();
 }
 
 void PageTest::TearDown() {
     StopClockPump();
-    sys::UnregisterStreamDriver("PWR");
+    hh::sim::StopCalibrationWatcher();
+    for (const char* prefix : {"PWR", "BKL", "UFN", "ANT", "ECD", "SMB", "PSA"}) {
+        sys::UnregisterStreamDriver(prefix);
+    }
+    sys::RegisterDisplayStateSource(nullptr);
     sys::RegisterKernelServices(nullptr);
     app_.reset();
     DeviceRootTest::TearDown();
@@ -70,11 +78,21 @@ bool PageTest::Enabled(win::Dialog& page, int id) {
 }
 
 void PageTest::StartClockPump() {
+    if (m_pump.joinable()) {
+        return;
+    }
     m_pumping = true;
     m_pump = std::thread([this] {
         while (m_pumping) {
-            if (clock_.waitForBlockedThreads(1, std::chrono::milliseconds(20))) {
-                clock_.advance(std::chrono::milliseconds(10));
+            if (!clock_.waitForBlockedThreads(1, std::chrono::milliseconds(20))) {
+                continue;
+            }
+            clock_.advance(std::chrono::milliseconds(10));
+            // Once per wait: the woken thread leaves it before the clock moves again.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            while (m_pumping && clock_.blockedThreads() > 0 &&
+                   std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
     });

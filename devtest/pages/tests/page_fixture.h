@@ -1,7 +1,7 @@
 #pragma once
 // V5520Demo's main dialog offscreen on a temporary device root at the
-// device's screen size, on the test clock. A restart the library asks for
-// ends the dialog instead of the test program.
+// device's screen size, on the test clock, with the whole simulated device.
+// A restart the library asks for ends the dialog instead of the test program.
 
 #include <devtest/pages/pages.h>
 #include <platform/system/clock.h>
@@ -36,8 +36,9 @@ protected:
     std::u16string TextOf(hh::win::Dialog& page, int id);
     bool Visible(hh::win::Dialog& page, int id);
     bool Enabled(hh::win::Dialog& page, int id);
-    /// While on, a thread lets the clock run 10 ms whenever a thread waits on
-    /// it, so that the compass polls' short waits on the UI thread end.
+    /// While on (from SetUp), a thread lets the clock run 10 ms whenever a
+    /// thread waits on it, so that the compass polls' short waits on the UI
+    /// thread end.
     void StartClockPump();
     void StopClockPump();
 

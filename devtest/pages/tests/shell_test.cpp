@@ -207,7 +207,7 @@ TEST_F(ShellTest, AFloodOfCodesEndsInTheStateOfTheLastOne) {
             return window.IsWindowVisible() && window.Text() == u"EVENTID_LOWBATTERY" &&
                    VisibleButtons(window).empty();
         }));
-        EXPECT_EQ(TextOf(dlg.PageAt(0), IDC_STATIC_BATTERY), u"Battery percent:0%");
+        EXPECT_EQ(TextOf(dlg.PageAt(0), IDC_STATIC_BATTERY), u"Battery percent:87%");
     });
 }
 

@@ -1,0 +1,273 @@
+// The pages on the simulated device: what devctl sets shows on the pages, and
+// what the pages do reaches the drivers.
+
+#include "page_fixture.h"
+
+#include <devtest/core/page_tables.h>
+#include <devtest/core/sensor_text.h>
+#include <platform/system/device_display.h>
+#include <platform/system/event.h>
+#include <platform/system/stream_device.h>
+#include <platform/window/controls.h>
+#include <platform/window/device_screen.h>
+#include <simulator/backlight/backlight_driver.h>
+#include <simulator/bluetooth/bluetooth_driver.h>
+#include <simulator/card/storage_card.h>
+#include <simulator/compass/compass_driver.h>
+#include <simulator/device/simulated_device.h>
+#include <simulator/kernel/simulated_kernel.h>
+#include <simulator/sensors/sensor_drivers.h>
+#include <simulator/state/driver_support.h>
+#include <simulator/usb/usb_function_driver.h>
+
+#include <thread>
+
+namespace devtest::test {
+namespace {
+
+namespace sys = hh::sys;
+namespace sim = hh::sim;
+namespace win = hh::win;
+namespace wt = hh::win::testing;
+using namespace std::chrono_literals;
+
+class DeviceTest : public PageTest {
+protected:
+    void SetUp() override {
+        PageTest::SetUp();
+        win::FollowDeviceDisplay();
+    }
+    /// Advances until pred holds, a quarter of a second at a time (bounded).
+    bool AdvanceUntil(const std::function<bool()>& pred, int quarters = 200) {
+        for (int i = 0; i < quarters && !pred(); ++i) {
+            Advance(250ms);
+        }
+        return pred();
+    }
+};
+
+TEST_F(DeviceTest, SystemPageShowsTheBattery) {
+    sim::Battery battery;
+    battery.percent = 57;
+    ASSERT_TRUE(sim::StoreBattery(battery));
+    RunMain([&](CDlgMain& dlg) {
+        Advance(1000ms);
+        EXPECT_EQ(TextOf(dlg.PageAt(0), IDC_STATIC_BATTERY), u"Battery percent:57%");
+        battery.charging = true;
+        sim::StoreBattery(battery);
+        Advance(1000ms);
+        EXPECT_EQ(TextOf(dlg.PageAt(0), IDC_STATIC_BATTERY), u"Battery : Charging...");
+    });
+}
+
+TEST_F(DeviceTest, DevInfoShowsTheIdentifierTextsAndCard) {
+    ASSERT_TRUE(sim::StoreDeviceUuid({'A', 'B', 'C', 0, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA,
+                                      0xBB, 0xCC, 0xDD, 0xEE, 0xFF}));
+    ASSERT_TRUE(sim::StoreDeviceText("os", "WinCE&6.0"));
+    ASSERT_TRUE(sim::StoreDeviceText("oem", "V5520"));
+    ASSERT_TRUE(sim::StoreDeviceText("platform", "PocketPC"));
+    ASSERT_TRUE(sim::InsertCard());
+    ASSERT_TRUE(sim::StoreCardId({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA,
+                                  0xBB, 0xCC, 0xDD, 0xEE, 0xFF}));
+    ::testing::internal::CaptureStdout();
+    RunMain([&](CDlgMain& dlg) {
+        EXPECT_EQ(Utf8(TextOf(dlg.PageAt(3), IDC_STATIC_INFO)),
+                  "uuid:4142430044556677\r\n8899AABBCCDDEEFF\r\nuuid(ASCII):ABC\r\nOEM:V5520"
+                  "\r\nPlatformType:PocketPC\r\nOSVersion:WinCE\n6.0"
+                  "\r\nCard SerialID:001122334455\r\n66778899AABBCCDDEEFF");
+        // Without the card the page, chosen again, ends after the OS version.
+        sim::RemoveCard();
+        SelectTab(3);
+        const std::string text = Utf8(TextOf(dlg.PageAt(3), IDC_STATIC_INFO));
+        EXPECT_EQ(text.find("Card SerialID"), std::string::npos) << text;
+    });
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF-"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("open gsensor \r\n"), std::string::npos) << out;
+}
+
+TEST_F(DeviceTest, SensorPagesFollowTheBarometerCompassAndAccelerometer) {
+    ASSERT_TRUE(sim::StoreBarometer({100, 101325, 260}));
+    ASSERT_TRUE(sim::StoreCompassAzimuth(273));
+    ASSERT_TRUE(sim::StoreAcceleration({1, -2, 3}));
+    RunMain([&](CDlgMain& dlg) {
+        win::Dialog& sensor = dlg.PageAt(4);
+        EXPECT_TRUE(AdvanceUntil([&] { return !TextOf(sensor, IDC_STATIC_AZIMUTH).empty(); }));
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_ALTITUDE), u"100  m");
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_TEMPERATURE), u"26.0  C \r\n20.5 C");
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_PRESSURE), u"1013.2mb");
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_AZIMUTH), u"273  \u00B0");
+        EXPECT_TRUE(AdvanceUntil(
+            [&] { return TextOf(dlg.PageAt(8), IDC_STATIC_POSITION) != u"Position(x,y,z):"; }));
+        EXPECT_EQ(TextOf(dlg.PageAt(8), IDC_STATIC_POSITION), u"Position(X,Y,Z) :\r\n (1,-2,3)");
+        sim::StoreBarometer({-5, 100000, 700});
+        sim::StoreCompassAzimuth(12);
+        EXPECT_TRUE(
+            AdvanceUntil([&] { return TextOf(sensor, IDC_STATIC_AZIMUTH) == u"12  \u00B0"; }));
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_ALTITUDE), u"-5  m");
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_TEMPERATURE), u"70.0  C \r\n59.5 C");
+    });
+}
+
+TEST_F(DeviceTest, PagesComeBackWithTheirDrivers) {
+    ASSERT_TRUE(sim::StoreBarometer({100, 101325, 260}));
+    ASSERT_TRUE(sim::StoreAcceleration({4, 5, 6}));
+    for (const char* name : {"PSA1", "SMB1", "ECD1"}) {
+        ASSERT_TRUE(sim::SetDriverAvailable(name, false));
+    }
+    RunMain([&](CDlgMain& dlg) {
+        Advance(1000ms);
+        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE), u"");
+        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_AZIMUTH), u"");
+        EXPECT_EQ(TextOf(dlg.PageAt(8), IDC_STATIC_POSITION), u"Position(x,y,z):");
+        for (const char* name : {"PSA1", "SMB1", "ECD1"}) {
+            sim::SetDriverAvailable(name, true);
+        }
+        EXPECT_TRUE(AdvanceUntil([&] {
+            return TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE) == u"100  m" &&
+                   !TextOf(dlg.PageAt(4), IDC_STATIC_AZIMUTH).empty() &&
+                   TextOf(dlg.PageAt(8), IDC_STATIC_POSITION) == u"Position(X,Y,Z) :\r\n (4,5,6)";
+        }));
+        // Off again: the values shown stay.
+        sim::SetDriverAvailable("PSA1", false);
+        Advance(1000ms);
+        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE), u"100  m");
+    });
+}
+
+TEST_F(DeviceTest, CalibrationRunsToSuccessAndThenToFailure) {
+    ASSERT_TRUE(sim::StoreCalibrationSampleRate(400));
+    ASSERT_TRUE(sim::StoreCalibrationOutcome("success"));
+    RunMain([&](CDlgMain& dlg) {
+        win::Dialog& sensor = dlg.PageAt(4);
+        auto* bar = sensor.Item<win::ProgressBar>(IDC_PROGRESS_CAL);
+        win::MessageBoxScript script;
+        ::testing::internal::CaptureStdout();
+        wt::Click(sensor, IDC_BTN_ADJUST);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "unable\r\n");
+        EXPECT_FALSE(Enabled(sensor, IDC_BTN_ADJUST));
+        EXPECT_EQ(TextOf(sensor, IDC_STATIC_CAL_STATUS), u"Rotating along XY plane!");
+        EXPECT_TRUE(AdvanceUntil(
+            [&] { return TextOf(sensor, IDC_STATIC_CAL_STATUS) == u"Adjust Sucess!"; }));
+        EXPECT_EQ(bar->GetPos(), 100);
+        EXPECT_TRUE(Enabled(sensor, IDC_BTN_ADJUST));
+        std::vector<std::u16string> texts;
+        for (const win::MessageBoxRecord& box : script.Boxes()) {
+            texts.push_back(box.text);
+            EXPECT_EQ(box.caption, u"");
+            EXPECT_EQ(box.style, 0x00040030u);
+        }
+        EXPECT_EQ(texts, (std::vector<std::u16string>{u"Hall Adjust Sucess,Start Side Adjust ",
+                                                      u"Adjust Sucess"}));
+
+        sim::StoreCalibrationOutcome("failure");
+        wt::Click(sensor, IDC_BTN_ADJUST);
+        EXPECT_TRUE(AdvanceUntil(
+            [&] { return TextOf(sensor, IDC_STATIC_CAL_STATUS) == u"Adjust Failed!"; }));
+        EXPECT_EQ(bar->GetPos(), 0);
+        EXPECT_EQ(script.Boxes().back().text, u" Adjust Fail");
+        EXPECT_EQ(dlg.SensorPage().Cal().Calibrating(), 0);
+    });
+}
+
+TEST_F(DeviceTest, BacklightSliderReachesTheDriverAndTurnOffDarkensTheScreen) {
+    RunMain([&](CDlgMain& dlg) {
+        win::Dialog& page = dlg.PageAt(2);
+        SelectTab(2);
+        // The level read at start is the slider's first position and is applied when it draws.
+        const std::u16string start = Widen(std::to_string(sim::kDefaultBacklightLevel));
+        EXPECT_TRUE(
+            wt::ProcessEventsUntil([&] { return TextOf(page, IDC_STATIC_LEVEL) == start; }));
+        page.Item<win::Trackbar>(IDC_SLIDER_BACKLIGHT)->SetPos(80);
+        EXPECT_TRUE(wt::ProcessEventsUntil([] { return sim::ReadBacklightState().level == 80; }));
+        EXPECT_EQ(TextOf(page, IDC_STATIC_LEVEL), u"80");
+        EXPECT_TRUE(
+            wt::ProcessEventsUntil([] { return win::ShownDisplayEffect().dimAlpha == 40; }));
+
+        bool darkDuringTheWait = false;
+        std::thread mover([&] {
+            if (clock_.waitForBlockedThreads(1)) {
+                darkDuringTheWait = !sim::ReadBacklightState().screenOn;
+                clock_.advance(2000ms);
+            }
+        });
+        wt::Click(page, IDC_BTN_SCREEN_OFF);
+        mover.join();
+        EXPECT_TRUE(darkDuringTheWait);
+        EXPECT_TRUE(sim::ReadBacklightState().screenOn);
+        EXPECT_FALSE(win::ShownDisplayEffect().dark);
+    });
+}
+
+TEST_F(DeviceTest, PlayRingsFiveTonesAndTheMarkerShowsMeanwhile) {
+    ASSERT_TRUE(sim::ClearToneLog());
+    RunMain([&](CDlgMain& dlg) {
+        wt::Click(dlg.PageAt(1), IDC_BTN_PLAY);
+        clock_.advanceInSteps(1600ms, 50ms);
+        wt::ProcessEvents();
+        std::vector<sim::ToneRequest> tones;
+        ASSERT_TRUE(sim::ReadToneLog(tones));
+        int sounded = 0;
+        for (const sim::ToneRequest& tone : tones) {
+            if (tone.level != 0) {
+                ++sounded;
+                EXPECT_EQ(tone.level, 1u);
+                EXPECT_EQ(tone.scale, 0);
+            }
+        }
+        EXPECT_EQ(sounded, 5);
+        EXPECT_FALSE(sim::ReadBacklightState().sounding);
+    });
+}
+
+TEST_F(DeviceTest, UsbAndBluetoothButtonsReachTheirDrivers) {
+    RunMain([&](CDlgMain& dlg) {
+        SelectTab(6);
+        wt::Click(dlg.PageAt(6), IDC_RADIO_MASSSTORAGE);
+        EXPECT_EQ(sim::CurrentUsbClient(), sim::kMassStorageClient);
+        wt::Click(dlg.PageAt(6), IDC_RADIO_ACTIVESYNC);
+        EXPECT_EQ(sim::CurrentUsbClient(), sim::kSerialClient);
+        // Changed from outside: the page, chosen again, shows it.
+        sim::StoreUsbClient(sim::kMassStorageClient);
+        SelectTab(0);
+        SelectTab(6);
+        EXPECT_EQ(dlg.PageAt(6).IsDlgButtonChecked(IDC_RADIO_MASSSTORAGE), win::BST_CHECKED);
+
+        SelectTab(7);
+        const std::u16string before = TextOf(dlg.PageAt(7), IDC_BTN_BT);
+        wt::Click(dlg.PageAt(7), IDC_BTN_BT);
+        const bool on = TextOf(dlg.PageAt(7), IDC_BTN_BT) == u"BT(On)";
+        EXPECT_NE(TextOf(dlg.PageAt(7), IDC_BTN_BT), before);
+        EXPECT_EQ(sim::ReadBluetoothPower().value_or(99), on ? 1u : 0u);
+    });
+}
+
+TEST_F(DeviceTest, ShutdownFromTheNotificationSuspendsUntilWoken) {
+    RunMain([&](CDlgMain& dlg) {
+        sys::Event event = sys::Event::Create(sys::EventReset::Automatic, false, kNotifyEventName);
+        sys::SetEventData(event, EVENTID_SHUTDOWN);
+        sys::EventModify(event, sys::EVENT_SET);
+        CDlgNotification& window = dlg.Notification();
+        ASSERT_TRUE(
+            wt::ProcessEventsUntil([&] { return Visible(window, IDC_BTN_NOTIFY_SHUTDOWN); }));
+        wt::Click(window, IDC_BTN_NOTIFY_SHUTDOWN);
+        EXPECT_TRUE(sim::DeviceSuspended());
+        EXPECT_TRUE(wt::ProcessEventsUntil([] { return win::ShownDisplayEffect().dark; }));
+        EXPECT_TRUE(window.IsWindowVisible()) << "the window is not hidden";
+        sim::SetDeviceSuspended(false);
+        EXPECT_TRUE(wt::ProcessEventsUntil([] { return !win::ShownDisplayEffect().dark; }, 3s));
+    });
+}
+
+TEST_F(DeviceTest, RebootEndsTheProgramAsARestart) {
+    RunMain([&](CDlgMain& dlg) {
+        win::MessageBoxScript script;
+        script.Answer(win::IDYES);
+        wt::Click(dlg.PageAt(0), IDC_BTN_REBOOT);
+        EXPECT_EQ(restarts_, 1);
+    });
+}
+
+} // namespace
+} // namespace devtest::test
