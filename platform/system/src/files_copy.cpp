@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -70,19 +69,10 @@ bool CopyData(int in, int out, off_t expectedSize) {
     }
 }
 
-// Removes the name of a file this process created, unless the name has
-// been given to another file meanwhile.
-void RemoveCreated(int folder, const char* name, int fd) {
-    struct stat own {};
-    struct stat named {};
-    if (::fstat(fd, &own) == 0 && ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        own.st_dev == named.st_dev && own.st_ino == named.st_ino) {
-        ::unlinkat(folder, name, 0);
-    }
-}
+} // namespace
 
-// Whether an existing target may be replaced: not a folder (nor a link to
-// one), not read-only, and no failIfExists. False with the last error set.
+namespace fs_detail {
+
 bool MayReplace(const CopyTarget& target, bool failIfExists) {
     struct stat old {};
     if (::fstatat(target.folder, target.leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -112,51 +102,41 @@ bool MayReplace(const CopyTarget& target, bool failIfExists) {
     return true;
 }
 
-} // namespace
-
-namespace fs_detail {
-
-// Copies the open regular file `in` (st its status) to the target: the data,
-// the attributes and the times. A new name is written in place and removed
-// again when the copy fails. An old target is replaced only by a complete
-// copy, written to an unnamed file and renamed over it, so that a failed
-// copy (ERROR_DISK_FULL and the like) or a process that dies meanwhile leaves
-// it as it was.
-bool CopyOpenFile(int in, const struct stat& st, const CopyTarget& target, bool failIfExists) {
+bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
+               PendingFile& out) {
     const uint32_t bits = StoredAttributesOf(in);
     const mode_t mode = st.st_mode & 0777;
-    const int parent = target.folder;
-    const char* leaf = target.leaf.c_str();
-    auto fill = [&](int out) {
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        return CopyData(in, out, st.st_size) && ::fchmod(out, mode) == 0 &&
-               (!bits || WriteAttributes(out, bits, false)) && ::futimens(out, times) == 0;
-    };
-    if (!target.exists) {
-        Fd out(::openat(parent, leaf, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode));
-        if (out.valid()) {
-            if (fill(out.get())) {
-                return true;
-            }
-            const int e = errno;
-            RemoveCreated(parent, leaf, out.get());
-            SetLastErrorFromErrno(e);
-            return false;
-        }
-        if (errno != EEXIST) {
-            return FailErrno();
-        }
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    return out.Open(folder, leaf, mode) && CopyData(in, out.fd(), st.st_size) &&
+           ::fchmod(out.fd(), mode) == 0 && (!bits || WriteAttributes(out.fd(), bits, false)) &&
+           ::futimens(out.fd(), times) == 0;
+}
+
+bool PublishCopy(PendingFile& out, const CopyTarget& target, bool failIfExists) {
+    if (out.Publish(target.exists ? PendingFile::Mode::Replace : PendingFile::Mode::CreateNew)) {
+        return true;
     }
-    // An old target, or a name that appeared meanwhile.
-    if (!MayReplace(target, failIfExists)) {
+    if (target.exists || errno != EEXIST) {
+        return FailErrno();
+    }
+    // A name that appeared meanwhile.
+    CopyTarget appeared = target;
+    appeared.exists = true;
+    if (!MayReplace(appeared, failIfExists)) {
+        return false;
+    }
+    return out.Publish(PendingFile::Mode::Replace) || FailErrno();
+}
+
+bool CopyOpenFile(int in, const struct stat& st, const CopyTarget& target, bool failIfExists) {
+    if (target.exists && !MayReplace(target, failIfExists)) {
         return false;
     }
     PendingFile out;
-    if (!out.Open(parent, target.leaf, mode) || !fill(out.fd()) ||
-        !out.Publish(PendingFile::Mode::Replace)) {
+    if (!WriteCopy(in, st, target.folder, target.leaf, out) || !out.Flush()) {
         return FailErrno();
     }
-    return true;
+    return PublishCopy(out, target, failIfExists);
 }
 
 } // namespace fs_detail

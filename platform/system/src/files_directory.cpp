@@ -7,8 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace hh::sys {
 
@@ -27,6 +31,8 @@ std::u16string Folded(std::u16string_view name) {
 } // namespace
 
 struct Directory::State {
+    /// Tells open folders apart across the life of the process.
+    uint64_t id = NextId();
     Fd root;
     Fd folder;       ///< O_PATH
     std::string rel; ///< from the root; "." for the root
@@ -36,6 +42,11 @@ struct Directory::State {
     bool indexed = false;
     /// Folded name -> the first entry of that name in the folder's order.
     std::unordered_map<std::u16string, std::string> index;
+
+    static uint64_t NextId() {
+        static std::atomic<uint64_t> next{1};
+        return next.fetch_add(1, std::memory_order_relaxed);
+    }
 
     bool Usable() const { return folder.valid() || Fail(openError); }
 
@@ -288,6 +299,166 @@ bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
         dst.Remember(target, host);
     }
     return true;
+}
+
+namespace {
+
+// A batch commits after this many open files or bytes written.
+constexpr std::size_t kBatchFiles = 128;
+constexpr uint64_t kBatchBytes = 64ull << 20;
+
+} // namespace
+
+struct CopyBatch::State {
+    /// A destination folder, kept open while copies for it are pending.
+    struct Folder {
+        uint64_t id;
+        Fd root;
+        Fd folder;
+    };
+    struct Entry {
+        PendingFile file;
+        std::size_t folder;
+        std::string rel;
+        std::string leaf;
+        bool exists;
+        bool failIfExists;
+    };
+    std::vector<Folder> folders;
+    std::vector<Entry> entries;
+    uint64_t bytes = 0;
+    /// Folders with names given since the last Sync (ids and descriptors
+    /// that fsync accepts).
+    std::vector<std::pair<uint64_t, Fd>> unsynced;
+
+    // The index of the folder of a Directory, opened again for the batch.
+    std::optional<std::size_t> FolderOf(const Directory::State& dst) {
+        for (std::size_t i = folders.size(); i-- > 0;) {
+            if (folders[i].id == dst.id) {
+                return i;
+            }
+        }
+        Fd root(::fcntl(dst.root.get(), F_DUPFD_CLOEXEC, 0));
+        Fd folder(::fcntl(dst.folder.get(), F_DUPFD_CLOEXEC, 0));
+        if (!root.valid() || !folder.valid()) {
+            return std::nullopt;
+        }
+        folders.push_back({dst.id, std::move(root), std::move(folder)});
+        return folders.size() - 1;
+    }
+
+    void Unsynced(const Folder& folder) {
+        for (const auto& [id, fd] : unsynced) {
+            if (id == folder.id) {
+                return;
+            }
+        }
+        // fsync needs a descriptor that is not O_PATH.
+        unsynced.emplace_back(
+            folder.id, Fd(::openat(folder.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    }
+};
+
+CopyBatch::CopyBatch() : state_(new State) {}
+
+CopyBatch::~CopyBatch() {
+    delete state_;
+}
+
+std::size_t CopyBatch::Pending() const {
+    return state_->entries.size();
+}
+
+bool CopyBatch::Full() const {
+    return state_->entries.size() >= kBatchFiles || state_->bytes >= kBatchBytes;
+}
+
+bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to,
+                    std::u16string_view target, bool failIfExists) {
+    if (!from.state_ || !to.state_) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    Directory::State& src = *from.state_;
+    std::string srcHost;
+    if (!src.Usable() || !src.CheckName(existing, srcHost)) {
+        return false;
+    }
+    Fd in(src.OpenEntry(existing, srcHost, O_RDONLY | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (!in.valid() || ::fstat(in.get(), &st) != 0) {
+        return FailErrno();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    Directory::State& dst = *to.state_;
+    std::string host;
+    bool exists = false;
+    if (!dst.Usable() || !dst.CheckName(target, host)) {
+        return false;
+    }
+    struct stat old {};
+    if (!dst.FindEntry(target, host, exists, old)) {
+        return Fail(PathError(errno));
+    }
+    const CopyTarget place{dst.root.get(), dst.folder.get(), dst.PathOf(host), host, exists};
+    if (exists && !MayReplace(place, failIfExists)) {
+        return false;
+    }
+    const std::optional<std::size_t> folder = state_->FolderOf(dst);
+    if (!folder) {
+        return FailErrno();
+    }
+    State::Entry entry{PendingFile(), *folder, place.rel, host, exists, failIfExists};
+    if (!WriteCopy(in.get(), st, state_->folders[*folder].folder.get(), host, entry.file)) {
+        return FailErrno();
+    }
+    entry.file.StartFlush();
+    state_->entries.push_back(std::move(entry));
+    state_->bytes += static_cast<uint64_t>(st.st_size);
+    if (!exists) {
+        dst.Remember(target, host);
+    }
+    return true;
+}
+
+std::size_t CopyBatch::Commit() {
+    State& s = *state_;
+    std::size_t named = 0;
+    // The data of every copy is on the disk before any name can lead to it.
+    // The writes were started as the copies were added; waiting for each
+    // file then costs the journal's commit once for the whole batch.
+    bool flushed = true;
+    for (State::Entry& entry : s.entries) {
+        flushed = flushed && entry.file.FlushData();
+    }
+    if (!flushed) {
+        FailErrno();
+    } else {
+        for (State::Entry& entry : s.entries) {
+            const State::Folder& folder = s.folders[entry.folder];
+            const CopyTarget place{folder.root.get(), folder.folder.get(), entry.rel, entry.leaf,
+                                   entry.exists};
+            if (!PublishCopy(entry.file, place, entry.failIfExists)) {
+                break;
+            }
+            s.Unsynced(folder);
+            ++named;
+        }
+    }
+    s.entries.clear();
+    s.folders.clear();
+    s.bytes = 0;
+    return named;
+}
+
+bool CopyBatch::Sync() {
+    bool synced = true;
+    for (const auto& [id, fd] : state_->unsynced) {
+        synced = synced && fd.valid() && ::fsync(fd.get()) == 0;
+    }
+    state_->unsynced.clear();
+    return synced || FailErrno();
 }
 
 } // namespace hh::sys

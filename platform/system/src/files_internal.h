@@ -62,20 +62,6 @@ uint32_t Attributes(const struct stat& st, bool volumeRoot, Stored stored) {
 uint32_t Attributes(const struct stat& st, const std::string& xattrPath, bool followLink,
                     bool volumeRoot);
 
-/// Where a copy goes: the folder, the name in it, the path from the root (to
-/// follow the entry when it is a link) and whether the name exists.
-struct CopyTarget {
-    int root;
-    int folder;
-    std::string rel;
-    std::string leaf;
-    bool exists;
-};
-
-/// Copies the open regular file `in` (st its status) to the target: the data,
-/// the attributes and the times. False with the last error set.
-bool CopyOpenFile(int in, const struct stat& st, const CopyTarget& target, bool failIfExists);
-
 /// A complete file that has no name yet in its folder: written unnamed
 /// (O_TMPFILE) or, on a file system without unnamed files, under a temporary
 /// name. Publish gives it its name with one link or rename; until then the
@@ -89,7 +75,7 @@ public:
     };
 
     PendingFile() = default;
-    PendingFile(PendingFile&& other) noexcept = default;
+    PendingFile(PendingFile&& other) noexcept;
     PendingFile& operator=(PendingFile&& other) noexcept;
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
@@ -101,6 +87,11 @@ public:
     int fd() const { return fd_.get(); }
     /// fsync of the data and the file's own metadata.
     bool Flush();
+    /// Starts writing the data to the disk without waiting for it, so that a
+    /// later FlushData of many files waits for all of them at once.
+    void StartFlush();
+    /// fdatasync: the data and what is needed to read it back.
+    bool FlushData();
     /// Gives the file its name; false with errno set, the name then as it was.
     bool Publish(Mode mode);
 
@@ -116,5 +107,35 @@ private:
 /// fsync of a folder given by a descriptor (O_PATH will do), so that the
 /// names made in it reach the disk. False with errno set.
 bool FlushFolder(int folder);
+
+/// Where a copy goes: the folder, the name in it, the path from the root (to
+/// follow the entry when it is a link) and whether the name exists.
+struct CopyTarget {
+    int root;
+    int folder;
+    std::string rel;
+    std::string leaf;
+    bool exists;
+};
+
+/// Whether an existing target may be replaced: not a folder (nor a link to
+/// one), not read-only, and no failIfExists. False with the last error set.
+bool MayReplace(const CopyTarget& target, bool failIfExists);
+
+/// Writes a copy of the open regular file `in` (st its status) into a pending
+/// file of folder meant for leaf: the data, the permission bits, the
+/// attributes and the times. False with errno set.
+bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
+               PendingFile& out);
+
+/// Names a written copy: a new target only if the name is still free, an
+/// old one by replacing it; a name that appeared meanwhile is replaced when
+/// MayReplace allows it. False with the last error set.
+bool PublishCopy(PendingFile& out, const CopyTarget& target, bool failIfExists);
+
+/// Copies the open regular file `in` (st its status) to the target: written
+/// unnamed, flushed, then named, so that the target is never seen torn.
+/// False with the last error set.
+bool CopyOpenFile(int in, const struct stat& st, const CopyTarget& target, bool failIfExists);
 
 } // namespace hh::sys::fs_detail

@@ -68,7 +68,8 @@ bool FindHandle::Next(FindData& data) {
             continue; // removed while the search ran
         }
         data.fileName = std::move(wide);
-        if (S_ISLNK(st.st_mode)) {
+        data.isLink = S_ISLNK(st.st_mode);
+        if (data.isLink) {
             // A link is reported as what it leads to; one that leads outside
             // the root (or nowhere) is only a name, like an empty file.
             const std::string rel = state_->rel == "." ? name : state_->rel + '/' + name;

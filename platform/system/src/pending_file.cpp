@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <utility>
 
 namespace hh::sys::fs_detail {
 
@@ -44,14 +45,17 @@ int LinkUnnamed(int fd, int folder, const char* name) {
 
 } // namespace
 
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : fd_(std::move(other.fd_)), folder_(other.folder_), leaf_(std::move(other.leaf_)),
+      tempName_(std::exchange(other.tempName_, std::string())) {}
+
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     if (this != &other) {
         Discard();
         fd_ = std::move(other.fd_);
         folder_ = other.folder_;
         leaf_ = std::move(other.leaf_);
-        tempName_ = std::move(other.tempName_);
-        other.tempName_.clear();
+        tempName_ = std::exchange(other.tempName_, std::string());
     }
     return *this;
 }
@@ -96,6 +100,14 @@ bool PendingFile::Open(int folder, std::string leaf, mode_t mode) {
 
 bool PendingFile::Flush() {
     return ::fsync(fd_.get()) == 0;
+}
+
+void PendingFile::StartFlush() {
+    ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool PendingFile::FlushData() {
+    return ::fdatasync(fd_.get()) == 0;
 }
 
 bool PendingFile::Publish(Mode mode) {

@@ -1,14 +1,10 @@
-#include <platform/system/ce_path.h>
 #include <platform/system/clock.h>
-#include <platform/system/code_page.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
 #include <platform/system/process.h>
 #include <platform/system/trace.h>
 #include <platform/system/wait.h>
 #include <recovery/engine/copy_engine.h>
-
-#include <sys/stat.h>
 
 namespace recovery {
 
@@ -35,18 +31,6 @@ std::u16string Search(std::u16string_view dir, std::u16string_view pattern) {
 
 bool IsDirectory(const sys::FindData& data) {
     return (data.attributes & sys::FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A search reports a link as what it leads to; deleting "through" one would
-// empty a folder that lies elsewhere, for instance a source tree.
-bool IsSymbolicLink(std::u16string_view dir, std::u16string_view name) {
-    std::optional<std::filesystem::path> host = sys::CePathToHostPath(dir);
-    if (!host) {
-        return false;
-    }
-    struct stat st {};
-    std::filesystem::path path = *host / sys::Utf16ToUtf8(name);
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 uint32_t WithoutReadOnlyHidden(uint32_t attributes) {
@@ -99,13 +83,38 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
     } while (search.Next(data));
 }
 
-int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
-             uint32_t& counter, sys::Mutex& copyMutex) {
+namespace {
+
+// Counts the copies a commit named, each under the mutex; false with
+// g_dwLastCopyError set when one of them could not be named.
+bool CommitCopies(sys::CopyBatch& batch, uint32_t& counter, sys::Mutex& copyMutex) {
+    const std::size_t pending = batch.Pending();
+    const std::size_t named = batch.Commit();
+    const uint32_t error = sys::GetLastError();
+    for (std::size_t i = 0; i < named; ++i) {
+        uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
+        if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
+            ++counter;
+            copyMutex.release();
+        }
+    }
+    if (named < pending) {
+        g_dwLastCopyError = error;
+        return false;
+    }
+    return true;
+}
+
+// The copy of one folder level. Files are written unnamed and named in
+// batches (CommitCopies), so that no target is ever seen torn; a file counts
+// as copied once it has its name.
+bool CopyLevel(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
+               sys::CopyBatch& batch, uint32_t& counter, sys::Mutex& copyMutex) {
     sys::CreateDirectory(dst);
     sys::FindData data;
     sys::FindHandle search = sys::FindFirstFile(Search(src, pattern), data);
     if (!search) {
-        return 1;
+        return true;
     }
     // Both folders are resolved once; each file is then src + "\" + name and
     // dst + "\" + name, checked as those paths would be.
@@ -116,25 +125,43 @@ int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16strin
             if (data.fileName == u"." || data.fileName == u"..") {
                 continue;
             }
-            if (!CopyTree(pattern, Child(src, data.fileName), Child(dst, data.fileName), counter,
-                          copyMutex)) {
-                return 0;
+            if (!CopyLevel(pattern, Child(src, data.fileName), Child(dst, data.fileName), batch,
+                           counter, copyMutex)) {
+                return false;
             }
             continue;
         }
         KillIfExe(data.fileName);
         ClearReadOnlyHidden(to, data.fileName);
-        if (!sys::CopyFile(from, data.fileName, to, data.fileName, false)) {
-            g_dwLastCopyError = sys::GetLastError();
-            return 0;
+        if (!batch.Add(from, data.fileName, to, data.fileName, false)) {
+            const uint32_t error = sys::GetLastError();
+            // The files before this one are copied; the rest are not.
+            if (CommitCopies(batch, counter, copyMutex)) {
+                g_dwLastCopyError = error;
+            }
+            return false;
         }
-        uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
-        if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
-            ++counter;
-            copyMutex.release();
+        if (batch.Full() && !CommitCopies(batch, counter, copyMutex)) {
+            return false;
         }
     } while (search.Next(data));
-    return 1;
+    return true;
+}
+
+} // namespace
+
+int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
+             uint32_t& counter, sys::Mutex& copyMutex) {
+    sys::CopyBatch batch;
+    const bool copied = CopyLevel(pattern, src, dst, batch, counter, copyMutex) &&
+                        CommitCopies(batch, counter, copyMutex);
+    // What was named reaches the disk before the caller goes on (and, in a
+    // recovery, deletes the user data): also after a failure.
+    if (!batch.Sync() && copied) {
+        g_dwLastCopyError = sys::GetLastError();
+        return 0;
+    }
+    return copied ? 1 : 0;
 }
 
 void DeleteTree(std::u16string_view path) {
@@ -160,7 +187,7 @@ void DeleteDirectoryTree(std::u16string_view dir) {
             continue;
         }
         std::u16string child = Child(dir, data.fileName);
-        if (IsDirectory(data) && !IsSymbolicLink(dir, data.fileName)) {
+        if (IsDirectory(data) && !data.isLink) {
             DeleteDirectoryTree(child);
         } else {
             DeleteOneFile(child);

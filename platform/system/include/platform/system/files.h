@@ -93,6 +93,8 @@ struct FindData {
     uint32_t attributes = 0;
     uint64_t size = 0;
     std::u16string fileName;
+    /// The entry is a symbolic link; it is reported as what it leads to.
+    bool isLink = false;
 };
 
 /// An open directory search; closed when it goes out of scope (FindClose).
@@ -135,11 +137,12 @@ bool CreateDirectory(std::u16string_view path);
 bool RemoveDirectory(std::u16string_view path);
 /// Deletes a file (a symbolic link itself, not what it points to).
 bool DeleteFile(std::u16string_view path);
-/// CopyFile: the data, the attributes and the modification time. An old
-/// target is replaced only by a complete copy, written to an unnamed file and
-/// renamed over it, so that a failed copy (ERROR_DISK_FULL and the like) or a
-/// process that dies meanwhile leaves it as it was. A new target is written in
-/// place and removed again when the copy fails. With failIfExists an existing target gives
+/// CopyFile: the data, the attributes and the modification time. The copy is
+/// written to an unnamed file in the target's folder, flushed, and only then
+/// given the target's name (renamed over an old target), so that a failed
+/// copy (ERROR_DISK_FULL and the like), a process that dies or a power loss
+/// meanwhile never leaves a torn file under that name: an old target stays as
+/// it was, a new one does not appear. With failIfExists an existing target gives
 /// ERROR_FILE_EXISTS; a read-only target gives ERROR_ACCESS_DENIED. A target
 /// that is a symbolic link (inside the root) is replaced by the copy.
 bool CopyFile(std::u16string_view existing, std::u16string_view target, bool failIfExists);
@@ -182,6 +185,7 @@ public:
 
 private:
     friend bool CopyFile(Directory&, std::u16string_view, Directory&, std::u16string_view, bool);
+    friend class CopyBatch;
     State* state_ = nullptr;
 };
 
@@ -189,5 +193,40 @@ private:
 /// guarantees as the path function.
 bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
               std::u16string_view target, bool failIfExists);
+
+/// Many copies with CopyFile's guarantee at a lower cost: each copy is written
+/// unnamed when it is added and its writing to the disk started; Commit waits
+/// until all of them are on the disk (one journal commit for the batch) and
+/// then gives them their names, in the order added; Sync flushes the folders
+/// that got names, so that the names are durable too. A process that dies or a power loss at
+/// any moment leaves every target under its name complete, old or new.
+/// Copies not yet committed when the batch ends are discarded.
+class CopyBatch {
+public:
+    CopyBatch();
+    ~CopyBatch();
+    CopyBatch(const CopyBatch&) = delete;
+    CopyBatch& operator=(const CopyBatch&) = delete;
+
+    /// Writes the copy of from + "\" + existing meant for to + "\" + target,
+    /// with CopyFile's checks and errors; the folders may be closed before
+    /// the commit.
+    bool Add(Directory& from, std::u16string_view existing, Directory& to,
+             std::u16string_view target, bool failIfExists);
+    std::size_t Pending() const;
+    /// Whether enough is pending for a commit (open files, bytes written).
+    bool Full() const;
+    /// Flushes and names the pending copies; returns how many got their
+    /// names. Fewer than were pending when one could not be named (the last
+    /// error set): the ones after it are discarded.
+    std::size_t Commit();
+    /// Flushes the names given so far; false with the last error set.
+    bool Sync();
+
+    struct State;
+
+private:
+    State* state_;
+};
 
 } // namespace hh::sys
