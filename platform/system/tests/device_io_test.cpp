@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 // Echoes its input and counts the open instances.
 struct EchoDriver : StreamDriver {
     std::atomic<int> instances{0};
+    std::mutex mutex;
     OpenRequest last;
 
     struct Device : StreamDevice {
@@ -38,6 +40,7 @@ struct EchoDriver : StreamDriver {
     };
 
     std::unique_ptr<StreamDevice> open(const OpenRequest& request) override {
+        std::lock_guard lock(mutex);
         last = request;
         return std::make_unique<Device>(*this);
     }
