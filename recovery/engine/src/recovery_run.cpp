@@ -84,31 +84,6 @@ uint32_t CheckPair(std::u16string_view source, std::u16string_view destination,
     return 0;
 }
 
-// Checks every pair in order; false with the failure's code set (or the
-// source marked as not found) when one is refused.
-bool CheckConfiguration(RecoveryState& state) {
-    const std::u16string flash =
-        sys::CanonicalCePath(kResidentFlash).value_or(std::u16string(kResidentFlash));
-    const size_t pairs = state.m_sources.size();
-    for (size_t i = 0; i < pairs; ++i) {
-        state.m_nPairIndex = static_cast<int32_t>(i);
-        const std::u16string& source = state.m_sources[i];
-        if (const uint32_t error = CheckPair(source, state.m_destinations[i], flash)) {
-            g_dwLastCopyError = error;
-            return false;
-        }
-        if (!HasEntries(source)) {
-            state.m_bSourceFound = 0;
-            return false;
-        }
-        if (const uint32_t error = UnreadableEntry(source)) {
-            g_dwLastCopyError = error;
-            return false;
-        }
-    }
-    return true;
-}
-
 bool Acquire(sys::Mutex& mutex) {
     uint32_t wait = sys::WaitForSingleObject(mutex, sys::INFINITE);
     return wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED;
@@ -130,6 +105,29 @@ void RecoveryState::SetCopiedFiles(uint32_t value) {
         m_nCopiedFiles = value;
         m_hCopyMutex.release();
     }
+}
+
+bool CheckConfiguration(RecoveryState& state) {
+    const std::u16string flash =
+        sys::CanonicalCePath(kResidentFlash).value_or(std::u16string(kResidentFlash));
+    const size_t pairs = state.m_sources.size();
+    for (size_t i = 0; i < pairs; ++i) {
+        state.m_nPairIndex = static_cast<int32_t>(i);
+        const std::u16string& source = state.m_sources[i];
+        if (const uint32_t error = CheckPair(source, state.m_destinations[i], flash)) {
+            g_dwLastCopyError = error;
+            return false;
+        }
+        if (!HasEntries(source)) {
+            state.m_bSourceFound = 0;
+            return false;
+        }
+        if (const uint32_t error = UnreadableEntry(source)) {
+            g_dwLastCopyError = error;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RecoverAll(RecoveryState& state, RecoveryScreen& screen) {

@@ -75,6 +75,11 @@ inline constexpr uint32_t kOutsideRootError = hh::sys::ERROR_ACCESS_DENIED;
 /// followed, case ignored).
 bool RecoverAll(RecoveryState& state, RecoveryScreen& screen);
 
+/// The check RecoverAll makes before it deletes anything: every pair in
+/// order, as described there. False with g_dwLastCopyError set (or
+/// m_bSourceFound 0) at the first pair refused; m_nPairIndex names it.
+bool CheckConfiguration(RecoveryState& state);
+
 /// One pair's copy into its destination, the resident flash already emptied:
 /// count, set the progress range, copy. True when every counted file was copied.
 bool RecoverPair(RecoveryState& state, RecoveryScreen& screen);
