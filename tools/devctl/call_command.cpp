@@ -56,7 +56,8 @@ public:
         }
         throw CommandError("libHalvix.so could not be loaded (" + errors + ")");
     }
-    ~Library() { ::dlclose(m_handle); }
+    // The library stays loaded to the end of the program: its beep thread and
+    // its stop event live as long as the process, as they do on the device.
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
