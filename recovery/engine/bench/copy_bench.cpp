@@ -6,7 +6,11 @@
 // cp's time divided by CopyTree's ("cp_over_copytree": above 1 means CopyTree
 // is faster). The
 // small-tree case also reports the counting pass as a share of the copy.
-// The trees live in a device root under $TMPDIR.
+// The trees live in a device root under $TMPDIR (ext4 or tmpfs, for
+// instance). CopyTree waits until its copies are on the disk before it names
+// them and before it returns, so that no file is ever torn by a power loss;
+// cp -a never waits. On a disk the figure therefore includes the flushes
+// that cp leaves to the kernel's writeback.
 
 #include <platform/system/named_mutex.h>
 #include <recovery/engine/copy_engine.h>
