@@ -115,10 +115,15 @@ void CDlgSensor::OnTimer(std::uintptr_t id) {
         m_cal.OnMonitor();
         break;
     case TIMER_HALL_PROGRESS:
-        m_cal.OnHallProgress();
-        break;
     case TIMER_SIDE_PROGRESS:
-        m_cal.OnSideProgress();
+        // The counts are read again: a driver stores a missing one when its
+        // calibration is armed, after this page read them at its start.
+        m_cal.SetSampleCounts(GetAdjustXYSampleCnt(), GetAdjustXZSampleCnt());
+        if (id == TIMER_HALL_PROGRESS) {
+            m_cal.OnHallProgress();
+        } else {
+            m_cal.OnSideProgress();
+        }
         break;
     default:
         break;

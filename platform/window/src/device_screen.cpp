@@ -48,7 +48,17 @@ public:
         setVisible(shown);
         if (darkChanged && now) {
             // Drawn before returning: the caller may block the UI thread next.
-            parentWidget()->repaint();
+            // Dark, the effect covers the whole screen; lit, all beneath it shows.
+            if (effect.dark) {
+                repaint();
+            } else {
+                parentWidget()->repaint();
+            }
+            // Windows that draw apart from the screen's own painting (a
+            // modal dialog's caption) follow at the next pass of the loop.
+            for (QWidget* child : parentWidget()->findChildren<QWidget*>()) {
+                child->update();
+            }
         } else if (changed) {
             update();
         }
