@@ -1,5 +1,7 @@
 // Runs the real Restel program where it cannot start.
 
+#include <platform/system/testing.h>
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -36,18 +38,16 @@ Outcome RunRestel(const std::filesystem::path& root) {
 }
 
 TEST(RestelProgram, UnusableDeviceRootIsReportedAndEndsWithFailure) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "restel-prog-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path base = pattern;
+    hh::sys::testing::TempDeviceRoot device(hh::sys::testing::RootLayout::Empty);
+    ASSERT_TRUE(device.ok());
     // A device root that is a file cannot be prepared.
-    std::ofstream(base / "root") << "not a folder";
-    Outcome run = RunRestel(base / "root");
+    const std::filesystem::path file = device.outside() / "root";
+    hh::sys::testing::WriteHost(file, "not a folder");
+    Outcome run = RunRestel(file);
     EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.exitCode, 124) << "ended by the time limit, not by itself";
     EXPECT_EQ(run.output.rfind("Restel: ", 0), 0u) << run.output;
     EXPECT_EQ(run.output.find("[Start Thread]"), std::string::npos) << "no dialog started";
-    std::error_code ec;
-    std::filesystem::remove_all(base, ec);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <platform/system/error.h>
 #include <platform/system/module_path.h>
 #include <platform/system/stream_device.h>
+#include <platform/system/testing.h>
 #include <platform/window/application.h>
 #include <platform/window/screen.h>
 #include <platform/window/testing.h>
@@ -68,17 +69,13 @@ struct SeenBox {
     int answered = 0;
 };
 
-class RestelTest : public ::testing::Test {
+class RestelTest : public hh::sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("HANDHELD_SCREEN", "480x272", 1);
-        std::string pattern = (std::filesystem::temp_directory_path() / "restel-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ::setenv("HANDHELD_ROOT", root_.c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 0);
-        std::filesystem::create_directories(root_ / "ResidentFlash");
+        DeviceRootTest::SetUp();
+        ::setenv("XDG_RUNTIME_DIR", base_.c_str(), 0);
         std::filesystem::create_directories(root_ / "SDMMC/Restel");
         sys::SetModuleName(u"Restel");
         Put("ResidentFlash/old.dat", "old");
@@ -104,14 +101,11 @@ protected:
         sys::RegisterKernelServices(nullptr);
         qInstallMessageHandler(previousHandler_);
         app_.reset();
-        ::unsetenv("HANDHELD_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        DeviceRootTest::TearDown();
     }
 
     void Put(const std::string& relative, const std::string& text) {
-        std::filesystem::create_directories((root_ / relative).parent_path());
-        std::ofstream(root_ / relative, std::ios::binary) << text;
+        hh::sys::testing::WriteHost(root_ / relative, text);
     }
     std::string Get(const std::string& relative) {
         std::ifstream in(root_ / relative, std::ios::binary);
@@ -211,7 +205,6 @@ protected:
     sys::TestClock clock_;
     std::optional<win::Application> app_;
     QtMessageHandler previousHandler_ = nullptr;
-    std::filesystem::path root_;
     CRecoveryDlg* dialog_ = nullptr;
     std::intptr_t result_ = 0;
     int restarts_ = 0;

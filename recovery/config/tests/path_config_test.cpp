@@ -1,6 +1,5 @@
-#include "temp_dir.h"
-
 #include <platform/system/files.h>
+#include <platform/system/testing.h>
 #include <recovery/config/path_config.h>
 
 #include <gtest/gtest.h>
@@ -15,10 +14,13 @@
 namespace recovery {
 namespace {
 
-using test::kPathXml;
-using test::ReadText;
-using test::TempDir;
-using test::WriteText;
+// The configuration file at the top of the device root.
+constexpr const char16_t* kPathXml = u"\\Path.xml";
+
+using hh::sys::testing::ReadHost;
+using hh::sys::testing::RootLayout;
+using hh::sys::testing::TempDeviceRoot;
+using hh::sys::testing::WriteHost;
 
 struct CountingReporter : XmlReporter {
     int shown = 0;
@@ -35,8 +37,8 @@ void PrintTo(const PathPair& pair, std::ostream* out) {
 namespace {
 
 std::vector<PathPair> PairsOf(const std::string& xml) {
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", xml);
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", xml);
     PathConfig config(kPathXml);
     return ReadPathPairs(config);
 }
@@ -87,7 +89,7 @@ TEST(PathConfig, CountBeyondAnyListIsRefused) {
 }
 
 TEST(PathConfig, MissingFileRaisesWithoutMessageAndWritesNothing) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     CountingReporter reporter;
     try {
         PathConfig config(kPathXml, &reporter);
@@ -96,33 +98,33 @@ TEST(PathConfig, MissingFileRaisesWithoutMessageAndWritesNothing) {
         EXPECT_STREQ(error.what(), "Failed to WinceXmlEx!");
     }
     EXPECT_EQ(reporter.shown, 0);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Path.xml"));
+    EXPECT_FALSE(std::filesystem::exists(dir.root() / "Path.xml"));
 }
 
 TEST(PathConfig, MalformedFileRaisesAndStaysAsItWas) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     const std::string broken = "<r><p n=\"1\" s=\"A\" d=\"B\"></r>";
-    WriteText(dir.path() / "Path.xml", broken);
+    WriteHost(dir.root() / "Path.xml", broken);
     EXPECT_THROW(PathConfig{kPathXml}, XmlError);
-    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), broken);
+    EXPECT_EQ(ReadHost(dir.root() / "Path.xml"), broken);
 }
 
 TEST(PathConfig, EmptyDocumentShowsItsBoxAndRaises) {
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", "<!-- nothing -->");
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", "<!-- nothing -->");
     CountingReporter reporter;
     EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
     EXPECT_EQ(reporter.shown, 1);
 }
 
 TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     const std::string original = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                  "<Paths>\n  <!-- pairs -->\n"
                                  "  <Path Count=\"1\" Src0=\"\\SDMMC\\A &amp; B\" Dst0=\"\\F\"/>\n"
                                  "  <Other x=\"1\"><Deep y=\"2\"/></Other>\n</Paths>\n";
-    WriteText(dir.path() / "Path.xml", original);
-    ::chmod((dir.path() / "Path.xml").c_str(), 0640);
+    WriteHost(dir.root() / "Path.xml", original);
+    ::chmod((dir.root() / "Path.xml").c_str(), 0640);
     {
         PathConfig config(kPathXml);
         EXPECT_EQ(config.GetValue(1, 1), u"\\SDMMC\\A & B");
@@ -131,7 +133,7 @@ TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
     pugi::xml_document after;
     ASSERT_TRUE(before.load_string(original.c_str(), pugi::parse_default | pugi::parse_comments |
                                                          pugi::parse_declaration));
-    std::string written = ReadText(dir.path() / "Path.xml");
+    std::string written = ReadHost(dir.root() / "Path.xml");
     ASSERT_TRUE(after.load_string(written.c_str(), pugi::parse_default | pugi::parse_comments |
                                                        pugi::parse_declaration));
     auto canonical = [](const pugi::xml_document& d) {
@@ -141,7 +143,7 @@ TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
     };
     EXPECT_EQ(canonical(after), canonical(before));
     struct stat st {};
-    ASSERT_EQ(::stat((dir.path() / "Path.xml").c_str(), &st), 0);
+    ASSERT_EQ(::stat((dir.root() / "Path.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     // The second start reads what the first one wrote: the comment is still node 0.
     PathConfig again(kPathXml);
@@ -150,12 +152,12 @@ TEST(PathConfig, RewriteKeepsElementsAttributesCommentsAndOrder) {
 }
 
 TEST(PathConfig, KeepsUtf16Encoding) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     std::u16string text = u"\uFEFF<r><p n=\"1\" s=\"\u00C4\" d=\"B\"/></r>";
-    WriteText(dir.path() / "Path.xml",
+    WriteHost(dir.root() / "Path.xml",
               std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
     { PathConfig config(kPathXml); }
-    std::string written = ReadText(dir.path() / "Path.xml");
+    std::string written = ReadHost(dir.root() / "Path.xml");
     ASSERT_GE(written.size(), 2u);
     EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
     PathConfig config(kPathXml);
@@ -163,37 +165,35 @@ TEST(PathConfig, KeepsUtf16Encoding) {
 }
 
 TEST(PathConfig, WriteBackReplacesTheWholeFileAndLeavesNoTemporary) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     const std::string padded =
         "<r><p n=\"1\" s=\"A\" d=\"B\"/>" + std::string(100000, ' ') + "</r>";
-    WriteText(dir.path() / "Path.xml", padded);
+    WriteHost(dir.root() / "Path.xml", padded);
     { PathConfig config(kPathXml); }
-    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), "<r>\n\t<p n=\"1\" s=\"A\" d=\"B\" />\n</r>\n");
+    EXPECT_EQ(ReadHost(dir.root() / "Path.xml"), "<r>\n\t<p n=\"1\" s=\"A\" d=\"B\" />\n</r>\n");
     int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.root())) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
 }
 
 TEST(PathConfig, ReadOnlyFileIsReadAndKeptAsItIs) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     const std::string original = "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>";
-    WriteText(dir.path() / "Path.xml", original);
+    WriteHost(dir.root() / "Path.xml", original);
     ASSERT_TRUE(hh::sys::SetFileAttributes(kPathXml, hh::sys::FILE_ATTRIBUTE_READONLY));
     {
         PathConfig config(kPathXml);
         EXPECT_EQ(ReadPathPairs(config), (std::vector<PathPair>{{u"A", u"B"}}));
     }
-    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), original);
+    EXPECT_EQ(ReadHost(dir.root() / "Path.xml"), original);
 }
 
 TEST(PathConfig, LinkLeadingOutsideTheRootIsNotRead) {
-    TempDir dir;
-    TempDir outside;
-    WriteText(outside.path() / "Path.xml", "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>");
-    ::setenv("HANDHELD_ROOT", dir.path().c_str(), 1);
-    std::filesystem::create_symlink(outside.path() / "Path.xml", dir.path() / "Path.xml");
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.outside() / "Path.xml", "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>");
+    std::filesystem::create_symlink(dir.outside() / "Path.xml", dir.root() / "Path.xml");
     CountingReporter reporter;
     EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
     EXPECT_EQ(reporter.shown, 1);
@@ -223,12 +223,12 @@ void PrintTo(const LimitCase& c, std::ostream* os) {
 class BeyondLimitsTest : public ::testing::TestWithParam<LimitCase> {};
 
 TEST_P(BeyondLimitsTest, IsRefusedWithItsBoxAndLeftAsItWas) {
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", GetParam().xml);
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", GetParam().xml);
     CountingReporter reporter;
     EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
     EXPECT_EQ(reporter.shown, 1);
-    EXPECT_EQ(ReadText(dir.path() / "Path.xml"), GetParam().xml);
+    EXPECT_EQ(ReadHost(dir.root() / "Path.xml"), GetParam().xml);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -257,15 +257,15 @@ TEST(PathConfig, DocumentsAtTheLimitsLoad) {
 }
 
 TEST(PathConfig, WriteBackOfADeepDocumentGrowsLinearlyWithItsSize) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     std::string leaves;
     for (int i = 0; i < 20000; ++i) {
         leaves += "<b/>";
     }
     const std::string xml = Nested(kMaxPathXmlDepth - 1, leaves);
-    WriteText(dir.path() / "Path.xml", xml);
+    WriteHost(dir.root() / "Path.xml", xml);
     { PathConfig config(kPathXml); }
-    const std::string written = ReadText(dir.path() / "Path.xml");
+    const std::string written = ReadHost(dir.root() / "Path.xml");
     EXPECT_LE(written.size(), 2 * xml.size());
     PathConfig again(kPathXml);
     EXPECT_EQ(ReadPathPairs(again), (std::vector<PathPair>{{u"A", u"B"}}));

@@ -1,5 +1,4 @@
-#include "temp_dir.h"
-
+#include <platform/system/testing.h>
 #include <recovery/config/wince_xml.h>
 
 #include <gtest/gtest.h>
@@ -12,9 +11,12 @@
 namespace recovery {
 namespace {
 
-using test::kPathXml;
-using test::TempDir;
-using test::WriteText;
+// The configuration file at the top of the device root.
+constexpr const char16_t* kPathXml = u"\\Path.xml";
+
+using hh::sys::testing::RootLayout;
+using hh::sys::testing::TempDeviceRoot;
+using hh::sys::testing::WriteHost;
 
 struct RecordingReporter : XmlReporter {
     std::vector<std::pair<std::u16string, std::u16string>> shown;
@@ -40,8 +42,8 @@ class ValueTest : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(ValueTest, ReadsAttributeByPosition) {
     const ValueCase& c = GetParam();
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", c.xml);
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", c.xml);
     WinceXmlEx reader(kPathXml);
     ASSERT_EQ(reader.Loaded(), 1);
     EXPECT_EQ(reader.GetValue(c.node, c.attribute), c.expected);
@@ -74,10 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WinceXmlEx, ReadsUtf16FileWithByteOrderMark) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     std::u16string text = u"\uFEFF<r><p v=\"\u00E9t\u00E9\"/></r>";
     std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-    WriteText(dir.path() / "Path.xml", bytes);
+    WriteHost(dir.root() / "Path.xml", bytes);
     WinceXmlEx reader(kPathXml);
     ASSERT_EQ(reader.Loaded(), 1);
     EXPECT_EQ(reader.GetValue(0, 0), u"\u00E9t\u00E9");
@@ -91,8 +93,8 @@ TEST(WinceXml, WalkReportsWhetherAnyNodeAnswered) {
             return visits == 2 ? 1 : 0;
         }
     };
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", "<r><a/><b/><c/></r>");
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", "<r><a/><b/><c/></r>");
     Counter walker;
     EXPECT_EQ(walker.Walk(0, 5), 0) << "nothing loaded yet";
     ASSERT_EQ(walker.Load(kPathXml), 1);
@@ -116,8 +118,8 @@ class LoadFailureTest : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(LoadFailureTest, DoesNotLoad) {
     const LoadCase& c = GetParam();
-    TempDir dir;
-    WriteText(dir.path() / "Path.xml", c.xml);
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", c.xml);
     RecordingReporter reporter;
     WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);
@@ -146,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WinceXml, MissingFileFailsWithoutMessage) {
-    TempDir dir;
+    TempDeviceRoot dir(RootLayout::Empty);
     RecordingReporter reporter;
     WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);
@@ -154,8 +156,8 @@ TEST(WinceXml, MissingFileFailsWithoutMessage) {
 }
 
 TEST(WinceXml, UnreadableFileShowsCannotLoad) {
-    TempDir dir;
-    std::filesystem::create_directory(dir.path() / "Path.xml");
+    TempDeviceRoot dir(RootLayout::Empty);
+    std::filesystem::create_directory(dir.root() / "Path.xml");
     RecordingReporter reporter;
     WinceXmlEx reader(kPathXml, &reporter);
     EXPECT_EQ(reader.Loaded(), 0);

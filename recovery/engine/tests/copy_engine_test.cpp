@@ -1,7 +1,6 @@
-#include "device_fixture.h"
-
 #include <platform/system/error.h>
 #include <platform/system/files.h>
+#include <platform/system/testing.h>
 #include <recovery/engine/copy_engine.h>
 
 #include <sys/resource.h>
@@ -14,12 +13,20 @@ namespace recovery {
 namespace {
 
 namespace sys = hh::sys;
+using namespace hh::sys::testing;
 
-class CopyEngineTest : public test::DeviceFixture {
+class CopyEngineTest : public hh::sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
-        DeviceFixture::SetUp();
+        DeviceRootTest::SetUp();
+        mutex_ = sys::Mutex::Create(false, "MUTEX_FOR_COPY");
+        ASSERT_TRUE(mutex_);
         g_dwLastCopyError = 0;
+    }
+    // The mutex's name is kept in the device root, so it goes first.
+    void TearDown() override {
+        mutex_.close();
+        DeviceRootTest::TearDown();
     }
 
     int Copy(std::u16string_view src, std::u16string_view dst, uint32_t& counter) {
@@ -38,12 +45,14 @@ protected:
         }
         return names;
     }
+
+    sys::Mutex mutex_;
 };
 
 TEST_F(CopyEngineTest, CountsFilesOfTheWholeTree) {
-    Put("SDMMC/Src/a.txt", "a");
-    Put("SDMMC/Src/sub/b.txt", "b");
-    Put("SDMMC/Src/sub/deeper/c.txt", "c");
+    WriteHost(root_ / "SDMMC/Src/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Src/sub/b.txt", "b");
+    WriteHost(root_ / "SDMMC/Src/sub/deeper/c.txt", "c");
     std::filesystem::create_directories(root_ / "SDMMC/Src/empty");
     struct Case {
         std::u16string dir;
@@ -65,16 +74,16 @@ TEST_F(CopyEngineTest, CountsFilesOfTheWholeTree) {
 }
 
 TEST_F(CopyEngineTest, CopiesTreeAndCountsEachFile) {
-    Put("SDMMC/Src/a.txt", "alpha");
-    Put("SDMMC/Src/sub/b.txt", "beta");
-    Put("SDMMC/Src/sub/deeper/c.bin", std::string(100000, '\x7f'));
+    WriteHost(root_ / "SDMMC/Src/a.txt", "alpha");
+    WriteHost(root_ / "SDMMC/Src/sub/b.txt", "beta");
+    WriteHost(root_ / "SDMMC/Src/sub/deeper/c.bin", std::string(100000, '\x7f'));
     std::filesystem::create_directories(root_ / "SDMMC/Src/empty");
     uint32_t counter = 0;
     EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1);
     EXPECT_EQ(counter, 3u);
-    EXPECT_EQ(Get("ResidentFlash/Dst/a.txt"), "alpha");
-    EXPECT_EQ(Get("ResidentFlash/Dst/sub/b.txt"), "beta");
-    EXPECT_EQ(Get("ResidentFlash/Dst/sub/deeper/c.bin"), std::string(100000, '\x7f'));
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/a.txt"), "alpha");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/sub/b.txt"), "beta");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/sub/deeper/c.bin"), std::string(100000, '\x7f'));
     EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash/Dst/empty"));
     EXPECT_EQ(g_dwLastCopyError, 0u);
 }
@@ -92,25 +101,25 @@ TEST_F(CopyEngineTest, EmptyOrMissingSourceCreatesDestinationOnly) {
 }
 
 TEST_F(CopyEngineTest, OverwritesReadOnlyHiddenTarget) {
-    Put("SDMMC/Src/settings.dat", "new");
-    Put("ResidentFlash/settings.dat", "old");
+    WriteHost(root_ / "SDMMC/Src/settings.dat", "new");
+    WriteHost(root_ / "ResidentFlash/settings.dat", "old");
     ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\settings.dat",
                                        sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN));
     uint32_t counter = 0;
     EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash", counter), 1);
     EXPECT_EQ(counter, 1u);
-    EXPECT_EQ(Get("ResidentFlash/settings.dat"), "new");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/settings.dat"), "new");
     EXPECT_EQ(sys::GetFileAttributes(u"\\ResidentFlash\\settings.dat") &
                   (sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN),
               0u);
 }
 
 TEST_F(CopyEngineTest, ReplacesFilesAndFoldersThatExistInAnotherCase) {
-    Put("SDMMC/Src/nav.exe", "new nav");
-    Put("SDMMC/Src/maps/europe.map", "new map");
-    Put("SDMMC/Src/maps/extra.map", "extra");
-    Put("ResidentFlash/Dst/NAV.EXE", "old nav");
-    Put("ResidentFlash/Dst/MAPS/Europe.MAP", "old map");
+    WriteHost(root_ / "SDMMC/Src/nav.exe", "new nav");
+    WriteHost(root_ / "SDMMC/Src/maps/europe.map", "new map");
+    WriteHost(root_ / "SDMMC/Src/maps/extra.map", "extra");
+    WriteHost(root_ / "ResidentFlash/Dst/NAV.EXE", "old nav");
+    WriteHost(root_ / "ResidentFlash/Dst/MAPS/Europe.MAP", "old map");
     ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\Dst\\MAPS\\Europe.MAP",
                                        sys::FILE_ATTRIBUTE_READONLY));
     uint32_t counter = 0;
@@ -118,9 +127,9 @@ TEST_F(CopyEngineTest, ReplacesFilesAndFoldersThatExistInAnotherCase) {
         [&] { EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1); });
     EXPECT_EQ(counter, 3u);
     EXPECT_EQ(out, "dest:NAV.EXE\r\n");
-    EXPECT_EQ(Get("ResidentFlash/Dst/NAV.EXE"), "new nav");
-    EXPECT_EQ(Get("ResidentFlash/Dst/MAPS/Europe.MAP"), "new map");
-    EXPECT_EQ(Get("ResidentFlash/Dst/MAPS/extra.map"), "extra");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/NAV.EXE"), "new nav");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/MAPS/Europe.MAP"), "new map");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Dst/MAPS/extra.map"), "extra");
     std::vector<std::u16string> top = {u"MAPS", u"NAV.EXE"};
     std::vector<std::u16string> names = SearchOrder(u"\\ResidentFlash\\Dst");
     std::sort(names.begin(), names.end());
@@ -130,7 +139,7 @@ TEST_F(CopyEngineTest, ReplacesFilesAndFoldersThatExistInAnotherCase) {
 
 TEST_F(CopyEngineTest, FailureOnTheThirdOfFiveStopsTheCopy) {
     for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) {
-        Put(std::string("SDMMC/Src/") + name, name);
+        WriteHost(root_ / "SDMMC/Src" / name, name);
     }
     std::vector<std::u16string> order = SearchOrder(u"\\SDMMC\\Src");
     ASSERT_EQ(order.size(), 5u);
@@ -149,7 +158,7 @@ TEST_F(CopyEngineTest, FailureOnTheThirdOfFiveStopsTheCopy) {
 }
 
 TEST_F(CopyEngineTest, FailureInsideASubfolderEndsEveryLevel) {
-    Put("SDMMC/Src/sub/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Src/sub/a.txt", "a");
     std::filesystem::create_directories(root_ / "ResidentFlash/Dst/sub/a.txt");
     uint32_t counter = 0;
     EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 0);
@@ -157,8 +166,8 @@ TEST_F(CopyEngineTest, FailureInsideASubfolderEndsEveryLevel) {
 }
 
 TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
-    Put("SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));
-    Put("ResidentFlash/big.bin", "old contents");
+    WriteHost(root_ / "SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));
+    WriteHost(root_ / "ResidentFlash/big.bin", "old contents");
     // A file size limit stands for the full volume: writes past it fail
     // with EFBIG, which the device reports as a full disk.
     rlimit saved{};
@@ -174,12 +183,12 @@ TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(counter, 0u);
     EXPECT_EQ(g_dwLastCopyError, sys::ERROR_DISK_FULL);
-    EXPECT_EQ(Get("ResidentFlash/big.bin"), "old contents");
-    EXPECT_EQ(Get("SDMMC/Src/big.bin").size(), 256u * 1024);
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/big.bin"), "old contents");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Src/big.bin").size(), 256u * 1024);
 }
 
 TEST_F(CopyEngineTest, DestinationOutsideTheRootIsRefused) {
-    Put("SDMMC/Src/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Src/a.txt", "a");
     std::filesystem::create_directory_symlink(outside_, root_ / "SDMMC/Link");
     for (std::u16string_view dst :
          {u"\\SDMMC\\..\\..\\outside", u"\\SDMMC\\Link", u"\\SDMMC\\Link\\deeper"}) {
@@ -198,8 +207,8 @@ TEST_F(CopyEngineTest, DeleteMissingPathOnlyTraces) {
 }
 
 TEST_F(CopyEngineTest, DeleteMountPointEmptiesItAndKeepsIt) {
-    Put("ResidentFlash/a.txt", "a");
-    Put("ResidentFlash/sub/b.txt", "b");
+    WriteHost(root_ / "ResidentFlash/a.txt", "a");
+    WriteHost(root_ / "ResidentFlash/sub/b.txt", "b");
     std::filesystem::create_directories(root_ / "ResidentFlash/sub/empty");
     ASSERT_TRUE(sys::SetFileAttributes(u"\\ResidentFlash\\a.txt",
                                        sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN));
@@ -224,7 +233,7 @@ TEST_F(CopyEngineTest, OnlyTheExactMountPointMarkKeepsAFolder) {
         {"SDMMC/MarkedSystem", sys::FILE_ATTRIBUTE_TEMPORARY | sys::FILE_ATTRIBUTE_SYSTEM, false},
     };
     for (const Case& c : cases) {
-        Put(std::string(c.folder) + "/inner/file.txt", "x");
+        WriteHost(root_ / c.folder / "inner/file.txt", "x");
         std::u16string ce = u"\\";
         for (const char* p = c.folder; *p; ++p) {
             ce += *p == '/' ? u'\\' : static_cast<char16_t>(*p);
@@ -233,24 +242,24 @@ TEST_F(CopyEngineTest, OnlyTheExactMountPointMarkKeepsAFolder) {
             ASSERT_TRUE(sys::SetFileAttributes(ce, c.attributes));
         }
         CaptureStdout([&] { DeleteTree(ce); });
-        EXPECT_EQ(Exists(c.folder), c.kept) << c.folder;
-        EXPECT_FALSE(Exists(std::string(c.folder) + "/inner")) << c.folder;
+        EXPECT_EQ(ExistsHost(root_ / c.folder), c.kept) << c.folder;
+        EXPECT_FALSE(ExistsHost(root_ / c.folder / "inner")) << c.folder;
     }
 }
 
 TEST_F(CopyEngineTest, DeleteRemovesLinksButNotWhatTheyLeadTo) {
-    Put("SDMMC/Src/keep.txt", "keep");
+    WriteHost(root_ / "SDMMC/Src/keep.txt", "keep");
     std::filesystem::create_directory_symlink(root_ / "SDMMC/Src", root_ / "ResidentFlash/link");
     CaptureStdout([] { DeleteTree(u"\\ResidentFlash"); });
-    EXPECT_FALSE(Exists("ResidentFlash/link"));
-    EXPECT_EQ(Get("SDMMC/Src/keep.txt"), "keep");
+    EXPECT_FALSE(ExistsHost(root_ / "ResidentFlash/link"));
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Src/keep.txt"), "keep");
 }
 
 TEST_F(CopyEngineTest, DeleteOneFileClearsReadOnly) {
-    Put("SDMMC/locked.txt", "x");
+    WriteHost(root_ / "SDMMC/locked.txt", "x");
     ASSERT_TRUE(sys::SetFileAttributes(u"\\SDMMC\\locked.txt", sys::FILE_ATTRIBUTE_READONLY));
     DeleteTree(u"\\SDMMC\\locked.txt");
-    EXPECT_FALSE(Exists("SDMMC/locked.txt"));
+    EXPECT_FALSE(ExistsHost(root_ / "SDMMC/locked.txt"));
 }
 
 } // namespace

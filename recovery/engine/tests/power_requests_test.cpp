@@ -1,6 +1,5 @@
-#include "device_fixture.h"
-
 #include <platform/system/error.h>
+#include <platform/system/testing.h>
 #include <recovery/engine/power_requests.h>
 #include <simulator/power/power_driver.h>
 
@@ -8,17 +7,18 @@ namespace recovery {
 namespace {
 
 namespace sys = hh::sys;
+using namespace hh::sys::testing;
 
-class PowerRequestsTest : public test::DeviceFixture {
+class PowerRequestsTest : public hh::sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
-        DeviceFixture::SetUp();
+        DeviceRootTest::SetUp();
         hh::sim::RegisterSimulatedPower([this] { ++restarts_; });
     }
     void TearDown() override {
         sys::UnregisterStreamDriver("PWR");
         sys::RegisterKernelServices(nullptr);
-        DeviceFixture::TearDown();
+        DeviceRootTest::TearDown();
     }
     int restarts_ = 0;
 };

@@ -1,7 +1,6 @@
-#include "device_fixture.h"
-
 #include <platform/system/clock.h>
 #include <platform/system/process.h>
+#include <platform/system/testing.h>
 #include <recovery/engine/copy_engine.h>
 
 #include <spawn.h>
@@ -15,9 +14,21 @@ namespace recovery {
 namespace {
 
 namespace sys = hh::sys;
+using namespace hh::sys::testing;
 
-class ProcessTest : public test::DeviceFixture {
+class ProcessTest : public hh::sys::testing::DeviceRootTest {
 protected:
+    void SetUp() override {
+        DeviceRootTest::SetUp();
+        mutex_ = sys::Mutex::Create(false, "MUTEX_FOR_COPY");
+        ASSERT_TRUE(mutex_);
+    }
+    // The mutex's name is kept in the device root, so it goes first.
+    void TearDown() override {
+        mutex_.close();
+        DeviceRootTest::TearDown();
+    }
+
     // A device program: /bin/sleep copied into the root under the given name.
     sys::Process StartDeviceSleeper(const std::string& folder, const std::string& name) {
         std::filesystem::create_directories(root_ / folder);
@@ -28,6 +39,8 @@ protected:
         }
         return sys::StartDeviceProcess(ce, {"60"});
     }
+
+    sys::Mutex mutex_;
 };
 
 TEST_F(ProcessTest, ExeNamesAreMatchedAtTheEndInAnyCase) {
@@ -53,14 +66,14 @@ TEST_F(ProcessTest, ExeNamesAreMatchedAtTheEndInAnyCase) {
 TEST_F(ProcessTest, RunningDeviceProgramIsEndedBeforeItsFileIsReplaced) {
     sys::Process nav = StartDeviceSleeper("SDMMC/MaroltNavi", "nav.exe");
     ASSERT_TRUE(nav);
-    Put("SDMMC/Src/nav.exe", "new program");
+    WriteHost(root_ / "SDMMC/Src/nav.exe", "new program");
     uint32_t counter = 0;
     std::string out = CaptureStdout([&] {
         EXPECT_EQ(CopyTree(u"\\*", u"\\SDMMC\\Src", u"\\SDMMC\\MaroltNavi", counter, mutex_), 1);
     });
     EXPECT_EQ(out, "dest:NAV.EXE\r\nterminate NAV.EXE ok\r\n");
     EXPECT_TRUE(nav.Wait(0)) << "the program has ended";
-    EXPECT_EQ(Get("SDMMC/MaroltNavi/nav.exe"), "new program");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/MaroltNavi/nav.exe"), "new program");
     EXPECT_EQ(counter, 1u);
 }
 
@@ -84,7 +97,7 @@ TEST_F(ProcessTest, HostProgramsAreNeverEndedByName) {
     char* argv[] = {program.data(), const_cast<char*>("60"), nullptr};
     pid_t host = 0;
     ASSERT_EQ(::posix_spawn(&host, program.c_str(), nullptr, nullptr, argv, environ), 0);
-    Put("SDMMC/Src/nav.exe", "x");
+    WriteHost(root_ / "SDMMC/Src/nav.exe", "x");
     uint32_t counter = 0;
     std::string out = CaptureStdout([&] {
         CopyTree(u"\\*", u"\\SDMMC\\Src", u"\\ResidentFlash", counter, mutex_);

@@ -1,6 +1,5 @@
-#include "device_fixture.h"
-
 #include <platform/system/error.h>
+#include <platform/system/testing.h>
 #include <recovery/engine/copy_engine.h>
 #include <recovery/engine/recovery_run.h>
 
@@ -11,6 +10,7 @@ namespace recovery {
 namespace {
 
 namespace sys = hh::sys;
+using namespace hh::sys::testing;
 
 struct RecordingScreen : RecoveryScreen {
     std::vector<uint32_t> ranges;
@@ -19,14 +19,21 @@ struct RecordingScreen : RecoveryScreen {
     void StartRestartCountdown() override { ++countdowns; }
 };
 
-class RecoveryRunTest : public test::DeviceFixture {
+class RecoveryRunTest : public hh::sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
-        DeviceFixture::SetUp();
+        DeviceRootTest::SetUp();
+        mutex_ = sys::Mutex::Create(false, "MUTEX_FOR_COPY");
+        ASSERT_TRUE(mutex_);
         g_dwLastCopyError = 0;
         state_.m_hCopyMutex = mutex_;
-        Put("ResidentFlash/old/user.dat", "old settings");
-        Put("SDMMC/MaroltData/AppData/profile.dat", "user data");
+        WriteHost(root_ / "ResidentFlash/old/user.dat", "old settings");
+        WriteHost(root_ / "SDMMC/MaroltData/AppData/profile.dat", "user data");
+    }
+    // The mutex's name is kept in the device root, so it goes first.
+    void TearDown() override {
+        mutex_.close();
+        DeviceRootTest::TearDown();
     }
 
     void AddPair(std::u16string source, std::u16string destination) {
@@ -42,27 +49,29 @@ protected:
 
     // Nothing that was there before the run has gone.
     void ExpectNothingDeleted() {
-        EXPECT_EQ(Get("ResidentFlash/old/user.dat"), "old settings");
-        EXPECT_EQ(Get("SDMMC/MaroltData/AppData/profile.dat"), "user data");
+        EXPECT_EQ(ReadHost(root_ / "ResidentFlash/old/user.dat"), "old settings");
+        EXPECT_EQ(ReadHost(root_ / "SDMMC/MaroltData/AppData/profile.dat"), "user data");
         EXPECT_EQ(screen_.countdowns, 0);
         EXPECT_EQ(state_.m_bCompleted, 0);
     }
 
     RecoveryState state_;
     RecordingScreen screen_;
+
+    sys::Mutex mutex_;
 };
 
 TEST_F(RecoveryRunTest, OnePairReplacesTheFlashAndRemovesUserData) {
-    Put("SDMMC/Restel/Flash/a.txt", "a");
-    Put("SDMMC/Restel/Flash/b/c.txt", "c");
-    Put("SDMMC/Restel/Flash/b/d.txt", "d");
+    WriteHost(root_ / "SDMMC/Restel/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Restel/Flash/b/c.txt", "c");
+    WriteHost(root_ / "SDMMC/Restel/Flash/b/d.txt", "d");
     AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
     EXPECT_TRUE(Run());
-    EXPECT_FALSE(Exists("ResidentFlash/old"));
-    EXPECT_EQ(Get("ResidentFlash/b/c.txt"), "c");
+    EXPECT_FALSE(ExistsHost(root_ / "ResidentFlash/old"));
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/b/c.txt"), "c");
     EXPECT_TRUE(std::filesystem::is_directory(root_ / "ResidentFlash"));
-    EXPECT_FALSE(Exists("SDMMC/MaroltData/AppData"));
-    EXPECT_TRUE(Exists("SDMMC/MaroltData"));
+    EXPECT_FALSE(ExistsHost(root_ / "SDMMC/MaroltData/AppData"));
+    EXPECT_TRUE(ExistsHost(root_ / "SDMMC/MaroltData"));
     EXPECT_EQ(screen_.ranges, std::vector<uint32_t>{3});
     EXPECT_EQ(state_.m_nTotalFiles, 3u);
     EXPECT_EQ(state_.CopiedFiles(), 3u);
@@ -71,24 +80,24 @@ TEST_F(RecoveryRunTest, OnePairReplacesTheFlashAndRemovesUserData) {
 }
 
 TEST_F(RecoveryRunTest, LaterPairsKeepWhatEarlierPairsCopied) {
-    Put("SDMMC/Restel/Flash/a.txt", "a");
-    Put("SDMMC/Restel/Maps/m1.map", "1");
-    Put("SDMMC/Restel/Maps/m2.map", "2");
-    Put("SDMMC/Restel/Navi/nav.exe", "n");
+    WriteHost(root_ / "SDMMC/Restel/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Restel/Maps/m1.map", "1");
+    WriteHost(root_ / "SDMMC/Restel/Maps/m2.map", "2");
+    WriteHost(root_ / "SDMMC/Restel/Navi/nav.exe", "n");
     AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
     AddPair(u"\\SDMMC\\Restel\\Maps", u"\\ResidentFlash\\Maps");
     AddPair(u"\\SDMMC\\Restel\\Navi", u"\\SDMMC\\MaroltNavi");
     EXPECT_TRUE(Run());
-    EXPECT_EQ(Get("ResidentFlash/a.txt"), "a");
-    EXPECT_EQ(Get("ResidentFlash/Maps/m2.map"), "2");
-    EXPECT_EQ(Get("SDMMC/MaroltNavi/nav.exe"), "n");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/a.txt"), "a");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/Maps/m2.map"), "2");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/MaroltNavi/nav.exe"), "n");
     EXPECT_EQ(screen_.ranges, (std::vector<uint32_t>{1, 2, 1}));
     EXPECT_EQ(screen_.countdowns, 1) << "one countdown, after the last pair";
 }
 
 TEST_F(RecoveryRunTest, AnyMissingOrEmptySourceFailsBeforeAnythingIsDeleted) {
     std::filesystem::create_directories(root_ / "SDMMC/Restel/Empty");
-    Put("SDMMC/Restel/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Restel/Flash/a.txt", "a");
     for (std::u16string_view bad : {u"\\SDMMC\\Restel\\Missing", u"\\SDMMC\\Restel\\Empty"}) {
         state_.m_sources.clear();
         state_.m_destinations.clear();
@@ -104,7 +113,7 @@ TEST_F(RecoveryRunTest, AnyMissingOrEmptySourceFailsBeforeAnythingIsDeleted) {
 }
 
 TEST_F(RecoveryRunTest, DestinationLeavingTheRootFailsBeforeAnythingIsDeleted) {
-    Put("SDMMC/Restel/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Restel/Flash/a.txt", "a");
     std::filesystem::create_directory_symlink(outside_, root_ / "SDMMC/Out");
     for (std::u16string_view bad : {u"\\ResidentFlash\\..\\..\\outside", u"\\SDMMC\\Out"}) {
         state_.m_sources.clear();
@@ -134,9 +143,9 @@ class RefusedConfigurationTest : public RecoveryRunTest,
                                  public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedConfigurationTest, FailsWithItsOwnCodeBeforeAnythingIsDeleted) {
-    Put("SDMMC/Backup/Flash/a.txt", "a");
-    Put("SDMMC/Backup/Flash/sub/b.txt", "b");
-    Put("SDMMC/Other/c.txt", "c");
+    WriteHost(root_ / "SDMMC/Backup/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Backup/Flash/sub/b.txt", "b");
+    WriteHost(root_ / "SDMMC/Other/c.txt", "c");
     std::filesystem::create_directory_symlink("Backup/Flash", root_ / "SDMMC/Link");
     std::filesystem::create_directories(root_ / "SDMMC/Escape");
     std::filesystem::create_symlink(outside_, root_ / "SDMMC/Escape/out");
@@ -150,9 +159,9 @@ TEST_P(RefusedConfigurationTest, FailsWithItsOwnCodeBeforeAnythingIsDeleted) {
     EXPECT_EQ(g_dwLastCopyError, GetParam().error);
     EXPECT_EQ(state_.m_nPairIndex, 1);
     ExpectNothingDeleted();
-    EXPECT_EQ(Get("SDMMC/Backup/Flash/sub/b.txt"), "b");
-    EXPECT_FALSE(Exists("SDMMC/Backup/Flash/sub/sub")) << "nothing was copied";
-    EXPECT_FALSE(Exists("ResidentFlash/c.txt")) << "no pair was copied";
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Backup/Flash/sub/b.txt"), "b");
+    EXPECT_FALSE(ExistsHost(root_ / "SDMMC/Backup/Flash/sub/sub")) << "nothing was copied";
+    EXPECT_FALSE(ExistsHost(root_ / "ResidentFlash/c.txt")) << "no pair was copied";
     EXPECT_TRUE(std::filesystem::is_empty(outside_));
 }
 
@@ -185,27 +194,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecoveryRunTest, NamesThatOnlyBeginAlikeAreNotNested) {
-    Put("ResidentFlashCopy/a.txt", "a");
-    Put("SDMMC/Backup/Flash/b.txt", "b");
-    Put("SDMMC/Backup/Flash/empty.txt", "");
+    WriteHost(root_ / "ResidentFlashCopy/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Backup/Flash/b.txt", "b");
+    WriteHost(root_ / "SDMMC/Backup/Flash/empty.txt", "");
     AddPair(u"\\ResidentFlashCopy", u"\\ResidentFlash");
     AddPair(u"\\SDMMC\\Backup\\Flash", u"\\SDMMC\\Backup\\FlashCopy");
     EXPECT_TRUE(Run());
-    EXPECT_EQ(Get("ResidentFlash/a.txt"), "a");
-    EXPECT_EQ(Get("SDMMC/Backup/FlashCopy/b.txt"), "b");
-    EXPECT_EQ(Get("SDMMC/Backup/FlashCopy/empty.txt"), "");
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/a.txt"), "a");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Backup/FlashCopy/b.txt"), "b");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Backup/FlashCopy/empty.txt"), "");
 }
 
 TEST_F(RecoveryRunTest, FailedCopyKeepsUserDataAndStartsNoCountdown) {
-    Put("SDMMC/Restel/Flash/a.txt", "a");
-    Put("SDMMC/Restel/Navi/nav.exe", "n");
+    WriteHost(root_ / "SDMMC/Restel/Flash/a.txt", "a");
+    WriteHost(root_ / "SDMMC/Restel/Navi/nav.exe", "n");
     // A folder in the way of the second pair's file.
     std::filesystem::create_directories(root_ / "SDMMC/MaroltNavi/nav.exe/x");
     AddPair(u"\\SDMMC\\Restel\\Flash", u"\\ResidentFlash");
     AddPair(u"\\SDMMC\\Restel\\Navi", u"\\SDMMC\\MaroltNavi");
     EXPECT_FALSE(Run());
     EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Get("SDMMC/MaroltData/AppData/profile.dat"), "user data");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/MaroltData/AppData/profile.dat"), "user data");
     EXPECT_EQ(screen_.countdowns, 0);
     EXPECT_EQ(state_.m_bCompleted, 0);
 }

@@ -2,9 +2,8 @@
 // is ended with SIGKILL; every file under its final name must then be
 // complete, with either its old or its new content.
 
-#include "device_fixture.h"
-
 #include <platform/system/named_mutex.h>
+#include <platform/system/testing.h>
 #include <recovery/engine/copy_engine.h>
 
 #include <signal.h>
@@ -23,6 +22,8 @@
 namespace recovery {
 namespace {
 
+using namespace hh::sys::testing;
+
 // Distinct content per file and version, so that a mix of two shows.
 std::string Content(const std::string& name, char version, std::size_t size) {
     std::string text;
@@ -35,7 +36,7 @@ std::string Content(const std::string& name, char version, std::size_t size) {
     return text;
 }
 
-class TornCopyTest : public test::DeviceFixture {
+class TornCopyTest : public hh::sys::testing::DeviceRootTest {
 protected:
     // On tmpfs where there is one: a kill tests what the process leaves, not
     // the disk, and each of the many copies waits for its data on a disk.
@@ -46,7 +47,7 @@ protected:
         if (::access("/dev/shm", W_OK) == 0) {
             ::setenv("TMPDIR", "/dev/shm", 1);
         }
-        DeviceFixture::SetUp();
+        DeviceRootTest::SetUp();
         // Many small files in a few folders and some large ones, so that kills
         // land in the data of big files and among the names of small ones.
         for (int i = 0; i < 80; ++i) {
@@ -55,12 +56,12 @@ protected:
             const std::size_t size = i % 20 < 2 ? 128 * 1024 : 200 + (i * 37) % 3000;
             files_[name] = {Content(name, 'n', size),
                             i % 2 == 0 ? Content(name, 'o', size / 2 + 7) : std::string()};
-            Put("SDMMC/Src/" + name, files_[name].fresh);
+            WriteHost(root_ / "SDMMC/Src" / name, files_[name].fresh);
         }
     }
 
     void TearDown() override {
-        DeviceFixture::TearDown();
+        DeviceRootTest::TearDown();
         if (savedTmp_) {
             ::setenv("TMPDIR", savedTmp_->c_str(), 1);
         } else {
@@ -73,7 +74,7 @@ protected:
         std::filesystem::remove_all(root_ / "ResidentFlash/Dst");
         for (const auto& [name, versions] : files_) {
             if (versions.old) {
-                Put("ResidentFlash/Dst/" + name, *versions.old);
+                WriteHost(root_ / "ResidentFlash/Dst" / name, *versions.old);
             }
         }
     }
@@ -112,7 +113,7 @@ protected:
             }
             const std::string name = std::filesystem::relative(entry.path(), dst).string();
             const auto it = files_.find(name);
-            const std::string content = Get("ResidentFlash/Dst/" + name);
+            const std::string content = ReadHost(root_ / "ResidentFlash/Dst" / name);
             if (it == files_.end() || (content != it->second.fresh && content != it->second.old)) {
                 ADD_FAILURE() << name << " is torn: " << content.size() << " bytes";
                 ++torn;
@@ -140,7 +141,7 @@ TEST_F(TornCopyTest, KilledAtRandomMomentsLeavesNoTornFile) {
                                     std::chrono::steady_clock::now() - start));
         ASSERT_EQ(TornFiles(), 0);
         for (const auto& [name, versions] : files_) {
-            ASSERT_EQ(Get("ResidentFlash/Dst/" + name), versions.fresh) << name;
+            ASSERT_EQ(ReadHost(root_ / "ResidentFlash/Dst" / name), versions.fresh) << name;
         }
     }
 

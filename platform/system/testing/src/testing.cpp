@@ -103,7 +103,11 @@ TempDeviceRoot::~TempDeviceRoot() {
         Restore(name, value);
     }
     if (!base_.empty()) {
+        // A test may have taken the write permission of a folder away.
         std::error_code ec;
+        for (const fs::path& folder : {base_, root_, outside_}) {
+            fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
+        }
         fs::remove_all(base_, ec);
     }
 }
@@ -144,6 +148,11 @@ std::string ReadHost(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+bool ExistsHost(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 int RunInChild(const std::function<int()>& body) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
@@ -177,6 +186,28 @@ Captured CaptureInChild(const std::function<int()>& body) {
     }
     ::close(fds[0]);
     return result;
+}
+
+std::string CaptureStdout(const std::function<void()>& body) {
+    std::fflush(stdout);
+    std::FILE* file = std::tmpfile();
+    if (!file) {
+        return "<cannot capture the standard output>";
+    }
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(::fileno(file), STDOUT_FILENO);
+    body();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    std::string out;
+    std::rewind(file);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        out.append(buffer, n);
+    }
+    std::fclose(file);
+    return out;
 }
 
 Program Program::Start(const std::string& path, const std::vector<std::string>& args) {

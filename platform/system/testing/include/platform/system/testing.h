@@ -77,6 +77,8 @@ private:
 void WriteHost(const std::filesystem::path& path, std::string_view content);
 /// The whole content of a host file ("" when it cannot be read).
 std::string ReadHost(const std::filesystem::path& path);
+/// True when something is at the host path, a dangling link included.
+bool ExistsHost(const std::filesystem::path& path);
 
 /// Runs body in a forked child and returns what it returned, or -1 when the
 /// child died from a signal.
@@ -92,6 +94,10 @@ struct Captured {
 /// RunInChild with the child's standard output captured; the child's output
 /// buffers are flushed when body returns.
 Captured CaptureInChild(const std::function<int()>& body);
+
+/// Runs body in this process with the standard output going to a scratch
+/// file, and returns what it wrote there.
+std::string CaptureStdout(const std::function<void()>& body);
 
 /// A program started with its standard output and error read through pipes.
 class Program {
