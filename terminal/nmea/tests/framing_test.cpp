@@ -7,6 +7,8 @@
 #include "nmea_test_support.h"
 #include "terminal/nmea/nmea.h"
 
+#include <platform/system/testing.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -102,16 +104,10 @@ TEST(Framing, HeadersAtEveryOffsetOfABlock) {
 }
 
 TEST(Framing, RecordedLogsDecodeAsSearchBySearch) {
-    const char* env = std::getenv("HH_NMEA_LOGS");
-    const std::filesystem::path dir = env ? env : HH_NMEA_LOGS_DIR;
-    std::error_code ec;
     int logs = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        if (entry.path().extension() != ".log") {
-            continue;
-        }
+    for (const auto& log : hh::sys::testing::RecordedLogs()) {
         ++logs;
-        std::ifstream in(entry.path(), std::ios::binary);
+        std::ifstream in(log, std::ios::binary);
         const std::u16string text = Widen(std::string{std::istreambuf_iterator<char>(in), {}});
         // Every offset of a 4095-character window, stepped so that the cut
         // falls everywhere within a sentence.
@@ -120,7 +116,7 @@ TEST(Framing, RecordedLogsDecodeAsSearchBySearch) {
         }
     }
     if (logs == 0) {
-        GTEST_SKIP() << "no recorded NMEA logs in " << dir;
+        GTEST_SKIP() << hh::sys::testing::NoRecordedLogsMessage();
     }
 }
 

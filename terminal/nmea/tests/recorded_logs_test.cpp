@@ -6,6 +6,8 @@
 #include "terminal/nmea/gps_page.h"
 #include "terminal/nmea/nmea.h"
 
+#include <platform/system/testing.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,35 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path LogsDir() {
-    if (const char* dir = std::getenv("HH_NMEA_LOGS")) {
-        return dir;
-    }
-    return HH_NMEA_LOGS_DIR;
-}
-
-std::vector<fs::path> Logs() {
-    std::vector<fs::path> logs;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(LogsDir(), ec)) {
-        if (entry.path().extension() == ".log") {
-            logs.push_back(entry.path());
-        }
-    }
-    std::sort(logs.begin(), logs.end());
-    return logs;
-}
-
 template <std::size_t N>
 bool Terminated(const char16_t (&field)[N]) {
     return field[N - 1] == u'\0';
 }
 
 TEST(RecordedLogs, EveryLogParsesInReaderSizedChunks) {
-    const auto logs = Logs();
+    const auto logs = hh::sys::testing::RecordedLogs();
     if (logs.empty()) {
-        GTEST_SKIP() << "no recorded NMEA logs in " << LogsDir()
-                     << " (set HH_NMEA_LOGS to the folder of *.log recordings)";
+        GTEST_SKIP() << hh::sys::testing::NoRecordedLogsMessage();
     }
     // The reader keeps one byte of its 4096 for the terminating zero.
     constexpr std::size_t kChunk = 4095;

@@ -4,6 +4,7 @@
 #include "terminal/page/shared_state.h"
 
 #include <platform/system/event.h>
+#include <platform/system/testing.h>
 #include <platform/system/wait.h>
 #include <platform/window/application.h>
 #include <platform/window/testing.h>
@@ -51,21 +52,18 @@ namespace {
 class PageEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        char root[] = "/tmp/hh-page-XXXXXX";
-        ASSERT_NE(::mkdtemp(root), nullptr);
-        m_root = root;
-        ::setenv("HANDHELD_ROOT", root, 1);
+        m_device = std::make_unique<hh::sys::testing::TempDeviceRoot>();
+        ASSERT_TRUE(m_device->ok());
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         m_app = std::make_unique<hh::win::Application>(u"VARDI");
     }
     void TearDown() override {
         m_app.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);
+        m_device.reset();
     }
 
 private:
-    std::filesystem::path m_root;
+    std::unique_ptr<hh::sys::testing::TempDeviceRoot> m_device;
     std::unique_ptr<hh::win::Application> m_app;
 };
 

@@ -7,6 +7,7 @@
 #include "simulator/receiver/receiver_host.h"
 #include "terminal/page/shared_state.h"
 
+#include <platform/system/testing.h>
 #include <platform/system/wait.h>
 #include <platform/window/testing.h>
 
@@ -156,30 +157,10 @@ TEST_F(ReceiverPageTest, ColdStartThroughThePortRestartsTheReceiversAcquisition)
     EXPECT_EQ(m_page->Ttff(), 0);
 }
 
-fs::path LogsDir() {
-    if (const char* dir = std::getenv("HH_NMEA_LOGS")) {
-        return dir;
-    }
-    return HH_NMEA_LOGS_DIR;
-}
-
-std::vector<fs::path> Logs() {
-    std::vector<fs::path> logs;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(LogsDir(), ec)) {
-        if (entry.path().extension() == ".log") {
-            logs.push_back(entry.path());
-        }
-    }
-    std::sort(logs.begin(), logs.end());
-    return logs;
-}
-
 TEST_F(ReceiverPageTest, RecordedLogsReplayedThroughThePortDrawTheirSatellites) {
-    const auto logs = Logs();
+    const auto logs = hh::sys::testing::RecordedLogs();
     if (logs.empty()) {
-        GTEST_SKIP() << "no recorded NMEA logs in " << LogsDir()
-                     << " (set HH_NMEA_LOGS to the folder of *.log recordings)";
+        GTEST_SKIP() << hh::sys::testing::NoRecordedLogsMessage();
     }
     wt::Click(*m_page, IDC_CHK_ANALYZE);
     for (const fs::path& log : logs) {
