@@ -137,10 +137,10 @@ private:
 } // namespace
 
 void TerminalTest::SetUp() {
-    char pattern[] = "/tmp/vardi-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    m_root = pattern;
-    ::setenv("HANDHELD_ROOT", m_root.c_str(), 1);
+    // An empty root, so that the device image is provisioned into it.
+    m_device.emplace(hh::sys::testing::RootLayout::Empty);
+    ASSERT_TRUE(m_device->ok());
+    m_root = m_device->root().string();
     ::setenv("HANDHELD_DEBUG_LOG", (m_root + "/debug.log").c_str(), 1);
     hh::sys::SetModuleName(u"VARDI");
     std::string error;
@@ -163,7 +163,7 @@ void TerminalTest::TearDown() {
     m_boxes.reset();
     m_clock.reset();
     ::unsetenv("HANDHELD_DEBUG_LOG");
-    std::filesystem::remove_all(m_root);
+    m_device.reset();
 }
 
 void TerminalTest::Run(const std::function<void(CDlgTerminal&)>& body) {

@@ -4,6 +4,7 @@
 // COM ports (the test holds the far end).
 
 #include <platform/system/clock.h>
+#include <platform/system/testing.h>
 #include <platform/window/message_box.h>
 #include <terminal/ui/dlg_terminal.h>
 
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,7 +87,8 @@ protected:
     std::string HostPath(std::u16string_view cePath) const;
     std::vector<hh::win::MessageBoxRecord> Boxes() const { return m_boxes->Boxes(); }
 
-    std::string m_root;
+    std::optional<hh::sys::testing::TempDeviceRoot> m_device;
+    std::string m_root; ///< the device root of m_device
     std::unique_ptr<hh::sys::TestClock> m_clock;
     std::unique_ptr<hh::win::MessageBoxScript> m_boxes;
     std::vector<hh::sys::Thread> m_threads;
