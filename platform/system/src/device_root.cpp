@@ -1,10 +1,11 @@
 #include "platform/system/device_root.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace hh::sys {
 
@@ -39,7 +40,9 @@ std::filesystem::path DeviceRootDir() {
     return normal;
 }
 
-std::filesystem::path DeviceStateDir() { return DeviceRootDir() / kDeviceStateFolder; }
+std::filesystem::path DeviceStateDir() {
+    return DeviceRootDir() / kDeviceStateFolder;
+}
 
 std::string DeviceRootTag() {
     // FNV-1a over the normalised path: stable across processes and runs.
