@@ -34,6 +34,9 @@ timespec ToTimespec(int64_t ms) {
 }
 
 std::atomic<uint32_t> g_localWake{0};
+std::atomic<uint32_t> g_localSleepers{0};
+
+thread_local pid_t t_tid = 0;
 
 } // namespace
 
@@ -44,13 +47,29 @@ int64_t MonotonicMs() {
 }
 
 void BumpAndWake(const WatchedWord& w) {
+    // A sleeper counts itself before the kernel compares the word with its
+    // snapshot; both sides are sequentially consistent, so either this load
+    // sees the sleeper or the sleeper's kernel sees the new value.
     w.word->fetch_add(1, std::memory_order_seq_cst);
+    if (w.sleepers->load(std::memory_order_seq_cst) == 0) {
+        return;
+    }
     const int op = w.shared ? FUTEX_WAKE : (FUTEX_WAKE | FUTEX_PRIVATE_FLAG);
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(w.word), op, INT_MAX, nullptr, nullptr, 0);
 }
 
 WatchedWord LocalWakeWord() {
-    return WatchedWord{&g_localWake, false};
+    return WatchedWord{&g_localWake, false, &g_localSleepers};
+}
+
+pid_t CurrentTid() {
+    if (t_tid == 0) {
+        // A child made by fork would otherwise keep its parent thread's id.
+        static const bool registered = pthread_atfork(nullptr, nullptr, [] { t_tid = 0; }) == 0;
+        static_cast<void>(registered);
+        t_tid = gettid();
+    }
+    return t_tid;
 }
 
 void SleepOnWords(std::span<const WatchedWord> words, std::span<const uint32_t> snapshots,
@@ -73,6 +92,7 @@ void SleepOnWords(std::span<const WatchedWord> words, std::span<const uint32_t> 
         waiters[i].val = snapshots[i];
         waiters[i].uaddr = reinterpret_cast<uintptr_t>(words[i].word);
         waiters[i].flags = FUTEX_32 | (words[i].shared ? 0 : FUTEX_PRIVATE_FLAG);
+        words[i].sleepers->fetch_add(1, std::memory_order_seq_cst);
     }
     const long rc = syscall(SYS_futex_waitv, waiters.data(), waiters.size(), 0,
                             until ? &ts : nullptr, CLOCK_MONOTONIC);
@@ -84,6 +104,9 @@ void SleepOnWords(std::span<const WatchedWord> words, std::span<const uint32_t> 
         const int op = words[0].shared ? FUTEX_WAIT : (FUTEX_WAIT | FUTEX_PRIVATE_FLAG);
         syscall(SYS_futex, reinterpret_cast<uint32_t*>(words[0].word), op, snapshots[0], &rel,
                 nullptr, 0);
+    }
+    for (const WatchedWord& word : words) {
+        word.sleepers->fetch_sub(1, std::memory_order_seq_cst);
     }
 }
 
@@ -311,6 +334,11 @@ WaitScope::~WaitScope() {
     } else {
         record_->inWait.store(false);
     }
+}
+
+bool TerminatePending() {
+    const ThreadRecord* record = t_record.record.get();
+    return record && (record->terminateRequested.load() || record->unwinding.load());
 }
 
 bool WaitScope::terminated() const {

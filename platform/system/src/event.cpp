@@ -18,7 +18,8 @@ public:
     // A named event: its state is in the shared block, wakes go to the hub.
     EventObject(std::shared_ptr<SharedMapping> mapping, std::shared_ptr<SharedMapping> hub,
                 std::string name)
-        : state_(&mapping->block().event), word_{&hub->block().hubSequence, true},
+        : state_(&mapping->block().event), word_{&hub->block().hubSequence, true,
+                                                 &hub->block().hubSleepers},
           mapping_(std::move(mapping)), hub_(std::move(hub)), name_(std::move(name)) {}
 
     Result tryAcquire() override {

@@ -30,10 +30,11 @@ public:
     // A named mutex, already owned by the calling thread when `owned`.
     MutexObject(std::shared_ptr<SharedMapping> mapping, std::shared_ptr<SharedMapping> hub,
                 std::string name, bool owned)
-        : mutex_(&mapping->block().mutex), word_{&hub->block().hubSequence, true},
+        : mutex_(&mapping->block().mutex), word_{&hub->block().hubSequence, true,
+                                                 &hub->block().hubSleepers},
           mapping_(std::move(mapping)), hub_(std::move(hub)), name_(std::move(name)) {
         if (owned) {
-            owner_.store(gettid());
+            owner_.store(CurrentTid());
             depth_ = 1;
         }
     }
@@ -54,7 +55,7 @@ public:
                 pthread_mutex_consistent(mutex_);
                 depth_ = 0;
             }
-            owner_.store(gettid());
+            owner_.store(CurrentTid());
             ++depth_;
             return rc == 0 ? Result::Acquired : Result::Abandoned;
         }
@@ -68,7 +69,7 @@ public:
     bool needsPolling() const override { return true; }
 
     bool release() {
-        if (owner_.load() != gettid()) {
+        if (owner_.load() != CurrentTid()) {
             SetLastError(ERROR_NOT_OWNER);
             return false;
         }

@@ -199,8 +199,10 @@ std::shared_ptr<SharedMapping> OpenHub() {
     if (auto hub = (*hubs)[tag].lock()) {
         return hub;
     }
-    auto hub =
-        OpenShared(SharedKind::Hub, {}, [](SharedBlock& block) { block.hubSequence.store(0); });
+    auto hub = OpenShared(SharedKind::Hub, {}, [](SharedBlock& block) {
+        block.hubSequence.store(0);
+        block.hubSleepers.store(0);
+    });
     (*hubs)[tag] = hub;
     return hub;
 }

@@ -43,6 +43,8 @@ struct SharedBlock {
     std::atomic<uint32_t> hubSequence;
     EventState event;
     pthread_mutex_t mutex;
+    /// Threads sleeping on the hub's sequence word (WatchedWord::sleepers).
+    std::atomic<uint32_t> hubSleepers;
 };
 
 /// One open handle's mapping of a shared object.

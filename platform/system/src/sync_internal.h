@@ -3,6 +3,8 @@
 // the platform: futex words to sleep on, deadlines on the real or the test
 // clock, and the per-thread record that carries a pending terminate request.
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -12,14 +14,24 @@
 namespace hh::sys::detail {
 
 /// A 32-bit word a waiter sleeps on. `shared` words live in memory mapped by
-/// several processes and need the non-private futex operations.
+/// several processes and need the non-private futex operations. `sleepers`
+/// counts the threads about to sleep or asleep on it, so that a change
+/// nobody waits for costs no system call.
 struct WatchedWord {
     std::atomic<uint32_t>* word;
     bool shared;
+    std::atomic<uint32_t>* sleepers;
 };
 
 /// Increments the word and wakes every thread sleeping on it.
 void BumpAndWake(const WatchedWord& word);
+
+/// Whether the calling thread has a terminate request pending or is unwinding
+/// for one: its next wait must then take the full path.
+bool TerminatePending();
+
+/// The calling thread's id, read from the kernel once per thread.
+pid_t CurrentTid();
 
 /// The process's own wake word: bumped by unnamed events, thread ends, test
 /// clock advances and terminate requests. Every wait sleeps on it as well.

@@ -21,14 +21,35 @@ uint32_t WaitForMultipleObjects(std::span<const Waitable* const> objects, uint32
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<detail::WaitObject*> targets;
-    std::vector<detail::WatchedWord> words{detail::LocalWakeWord()};
-    bool poll = false;
     for (const Waitable* object : objects) {
         if (!object || !object->object_) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
+    }
+    // An object that is ready already (an uncontended mutex, a set event) is
+    // taken without the bookkeeping of a wait that sleeps.
+    if (!detail::TerminatePending()) {
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            switch (objects[i]->object_->tryAcquire()) {
+            case detail::WaitObject::Result::Acquired:
+                return WAIT_OBJECT_0 + static_cast<uint32_t>(i);
+            case detail::WaitObject::Result::Abandoned:
+                return WAIT_ABANDONED + static_cast<uint32_t>(i);
+            case detail::WaitObject::Result::Failed:
+                return WAIT_FAILED;
+            case detail::WaitObject::Result::NotReady:
+                break;
+            }
+        }
+        if (timeoutMs == 0) {
+            return WAIT_TIMEOUT;
+        }
+    }
+    std::vector<detail::WaitObject*> targets;
+    std::vector<detail::WatchedWord> words{detail::LocalWakeWord()};
+    bool poll = false;
+    for (const Waitable* object : objects) {
         targets.push_back(object->object_.get());
         poll = poll || targets.back()->needsPolling();
         const detail::WatchedWord word = targets.back()->changeWord();
