@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -15,7 +16,9 @@ using namespace fs_detail;
 namespace {
 
 // Moves the data with copy_file_range (reflinks and in-kernel copies where
-// the file system offers them) and falls back to read and write.
+// the file system offers them) and falls back to read and write. The copy
+// ends at the size the source had when it was opened, or at its end when
+// that size was 0.
 bool CopyData(int in, int out, off_t expectedSize) {
     off_t copied = 0;
     bool kernelCopy = true;
@@ -23,6 +26,9 @@ bool CopyData(int in, int out, off_t expectedSize) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (n > 0) {
             copied += n;
+            if (expectedSize > 0 && copied >= expectedSize) {
+                return true;
+            }
             continue;
         }
         if (n == 0) {
@@ -102,14 +108,72 @@ bool MayReplace(const CopyTarget& target, bool failIfExists) {
     return true;
 }
 
-bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
-               PendingFile& out) {
+bool CopyRange(int in, int out, off_t offset, off_t length) {
+    off_t inAt = offset;
+    off_t outAt = offset;
+    const off_t end = offset + length;
+    while (inAt < end) {
+        const ssize_t n =
+            ::copy_file_range(in, &inAt, out, &outAt, static_cast<std::size_t>(end - inAt), 0);
+        if (n > 0) {
+            continue;
+        }
+        if (n == 0) {
+            return true; // the source ended early: it shrank meanwhile
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        const bool unsupported = errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                                 errno == EOPNOTSUPP || errno == EBADF || errno == EPERM;
+        if (inAt != offset || !unsupported) {
+            return false;
+        }
+        break;
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<off_t>(end - inAt, 1 << 20)));
+    while (inAt < end) {
+        const ssize_t n = ::pread(in, buffer.data(),
+                                  static_cast<std::size_t>(std::min<off_t>(
+                                      end - inAt, static_cast<off_t>(buffer.size()))),
+                                  inAt);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n == 0;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(out, buffer.data() + done,
+                                       static_cast<std::size_t>(n - done), inAt + done);
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w <= 0) {
+                if (w == 0) {
+                    errno = ENOSPC;
+                }
+                return false;
+            }
+            done += w;
+        }
+        inAt += n;
+    }
+    return true;
+}
+
+bool FinishCopy(int in, const struct stat& st, PendingFile& out) {
     const uint32_t bits = StoredAttributesOf(in);
     const mode_t mode = st.st_mode & 0777;
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    return out.Open(folder, leaf, mode) && CopyData(in, out.fd(), st.st_size) &&
-           ::fchmod(out.fd(), mode) == 0 && (!bits || WriteAttributes(out.fd(), bits, false)) &&
+    return ::fchmod(out.fd(), mode) == 0 && (!bits || WriteAttributes(out.fd(), bits, false)) &&
            ::futimens(out.fd(), times) == 0;
+}
+
+bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
+               PendingFile& out) {
+    return out.Open(folder, leaf, st.st_mode & 0777) && CopyData(in, out.fd(), st.st_size) &&
+           FinishCopy(in, st, out);
 }
 
 bool PublishCopy(PendingFile& out, const CopyTarget& target, bool failIfExists) {

@@ -87,11 +87,10 @@ public:
     int fd() const { return fd_.get(); }
     /// fsync of the data and the file's own metadata.
     bool Flush();
-    /// Starts writing the data to the disk without waiting for it, so that a
-    /// later FlushData of many files waits for all of them at once.
-    void StartFlush();
-    /// fdatasync: the data and what is needed to read it back.
-    bool FlushData();
+    /// Starts writing length bytes at offset (0 and 0: all of it) to the
+    /// disk without waiting, so that the disk works while more is copied and
+    /// one flush of the file system later waits for all of it at once.
+    void StartFlush(off_t offset = 0, off_t length = 0);
     /// Gives the file its name; false with errno set, the name then as it was.
     bool Publish(Mode mode);
 
@@ -127,6 +126,16 @@ bool MayReplace(const CopyTarget& target, bool failIfExists);
 /// attributes and the times. False with errno set.
 bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
                PendingFile& out);
+
+/// Copies length bytes at offset from in to the same place in out, with
+/// copy_file_range where the file systems allow it, otherwise with pread and
+/// pwrite; a source that ends early ends the copy. Threads may copy
+/// different ranges of one file at once. False with errno set.
+bool CopyRange(int in, int out, off_t offset, off_t length);
+
+/// The last steps of WriteCopy, after the data: the permission bits, the
+/// attributes and the times of `in` (st its status). False with errno set.
+bool FinishCopy(int in, const struct stat& st, PendingFile& out);
 
 /// Names a written copy: a new target only if the name is still free, an
 /// old one by replacing it; a name that appeared meanwhile is replaced when

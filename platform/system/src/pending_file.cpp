@@ -102,12 +102,8 @@ bool PendingFile::Flush() {
     return ::fsync(fd_.get()) == 0;
 }
 
-void PendingFile::StartFlush() {
-    ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
-bool PendingFile::FlushData() {
-    return ::fdatasync(fd_.get()) == 0;
+void PendingFile::StartFlush(off_t offset, off_t length) {
+    ::sync_file_range(fd_.get(), offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
 bool PendingFile::Publish(Mode mode) {
@@ -117,7 +113,11 @@ bool PendingFile::Publish(Mode mode) {
     }
     if (tempName_.empty()) {
         if (mode == Mode::CreateNew) {
-            return LinkUnnamed(fd_.get(), folder_, leaf_.c_str()) == 0;
+            if (LinkUnnamed(fd_.get(), folder_, leaf_.c_str()) != 0) {
+                return false;
+            }
+            fd_.reset();
+            return true;
         }
         for (int attempt = 0; attempt < 100 && tempName_.empty(); ++attempt) {
             std::string name = TemporaryName(leaf_);

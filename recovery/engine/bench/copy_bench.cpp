@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,6 +98,15 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// CPU seconds (user and system) of this process's threads, or of its waited-for
+// children.
+double CpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // Writes back what earlier steps left dirty (the removed trees, the other
 // copy), so that neither copy pays for the other; the two also take turns in
 // going first.
@@ -108,7 +118,7 @@ void Settle(const fs::path& root) {
     }
 }
 
-double RunCpA(const fs::path& from, const fs::path& to) {
+double RunCpA(const fs::path& from, const fs::path& to, double& cpu) {
     std::string src = from.string();
     std::string dst = to.string();
     char* argv[] = {const_cast<char*>("cp"), const_cast<char*>("-a"), src.data(), dst.data(),
@@ -119,7 +129,9 @@ double RunCpA(const fs::path& from, const fs::path& to) {
         return -1;
     }
     int status = 0;
+    const double before = CpuSeconds(RUSAGE_CHILDREN);
     ::waitpid(pid, &status, 0);
+    cpu += CpuSeconds(RUSAGE_CHILDREN) - before;
     return Seconds(Clock::now() - start);
 }
 
@@ -132,6 +144,8 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
     double copySeconds = 0;
     double cpSeconds = 0;
     double countSeconds = 0;
+    double copyCpu = 0;
+    double cpCpu = 0;
     bool cpFirst = false;
     for (auto _ : state) {
         // Fresh target folders each time: on a file system without a journal
@@ -146,7 +160,7 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
         double cp = 0;
         if (cpFirst) {
             Settle(root.root);
-            cp = RunCpA(hostSource, cpTarget);
+            cp = RunCpA(hostSource, cpTarget, cpCpu);
         }
         Settle(root.root);
         auto start = Clock::now();
@@ -155,15 +169,17 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
             recovery::CountFiles(u"\\*", source, counted);
         }
         auto countedAt = Clock::now();
+        const double cpuBefore = CpuSeconds(RUSAGE_SELF);
         uint32_t copied = 0;
         if (!recovery::CopyTree(u"\\*", source, target, copied, mutex)) {
             state.SkipWithError("CopyTree failed");
             break;
         }
         auto done = Clock::now();
+        copyCpu += CpuSeconds(RUSAGE_SELF) - cpuBefore;
         if (!cpFirst) {
             Settle(root.root);
-            cp = RunCpA(hostSource, cpTarget);
+            cp = RunCpA(hostSource, cpTarget, cpCpu);
         }
         cpFirst = !cpFirst;
         if (cp < 0) {
@@ -183,6 +199,8 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
         state.counters["copytree_s"] = copySeconds / n;
         state.counters["cp_a_s"] = cpSeconds / n;
         state.counters["cp_over_copytree"] = cpSeconds / copySeconds;
+        state.counters["copytree_cpu_s"] = copyCpu / n;
+        state.counters["cp_a_cpu_s"] = cpCpu / n;
         if (countToo) {
             state.counters["count_percent"] = 100.0 * countSeconds / copySeconds;
         }

@@ -85,79 +85,91 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
 
 namespace {
 
-// Counts the copies a commit named, each under the mutex; false with
-// g_dwLastCopyError set when one of them could not be named.
-bool CommitCopies(sys::CopyBatch& batch, uint32_t& counter, sys::Mutex& copyMutex) {
-    const std::size_t pending = batch.Pending();
-    const std::size_t named = batch.Commit();
-    const uint32_t error = sys::GetLastError();
-    for (std::size_t i = 0; i < named; ++i) {
-        uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
-        if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
-            ++counter;
-            copyMutex.release();
+// The copy of one tree: a batch of copies, and the counting of the written
+// ones into the caller's counter, each under the mutex that the progress
+// display reads it under.
+struct TreeCopy {
+    sys::CopyBatch batch;
+    uint32_t& counter;
+    sys::Mutex& copyMutex;
+    std::size_t counted = 0;
+
+    void Count() {
+        for (const std::size_t written = batch.Written(); counted < written; ++counted) {
+            uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
+            if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
+                ++counter;
+                copyMutex.release();
+            }
         }
     }
-    if (named < pending) {
-        g_dwLastCopyError = error;
-        return false;
-    }
-    return true;
-}
 
-// The copy of one folder level. Files are written unnamed and named in
-// batches (CommitCopies), so that no target is ever seen torn; a file counts
-// as copied once it has its name.
-bool CopyLevel(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
-               sys::CopyBatch& batch, uint32_t& counter, sys::Mutex& copyMutex) {
-    sys::CreateDirectory(dst);
-    sys::FindData data;
-    sys::FindHandle search = sys::FindFirstFile(Search(src, pattern), data);
-    if (!search) {
+    // Names what is pending; false with g_dwLastCopyError set when a copy
+    // could not be written or named.
+    bool Commit() {
+        const std::size_t pending = batch.Pending();
+        const std::size_t named = batch.Commit();
+        const uint32_t error = sys::GetLastError();
+        Count();
+        if (named < pending) {
+            g_dwLastCopyError = error;
+            return false;
+        }
         return true;
     }
-    // Both folders are resolved once; each file is then src + "\" + name and
-    // dst + "\" + name, checked as those paths would be.
-    sys::Directory from = sys::Directory::Open(src);
-    sys::Directory to = sys::Directory::Open(dst);
-    do {
-        if (IsDirectory(data)) {
-            if (data.fileName == u"." || data.fileName == u"..") {
+
+    // The copy of one folder level. Files are written unnamed by the batch
+    // and named when it commits, so that no target is ever seen torn; a file
+    // counts as copied once it is written.
+    bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst) {
+        sys::CreateDirectory(dst);
+        sys::FindData data;
+        sys::FindHandle search = sys::FindFirstFile(Search(src, pattern), data);
+        if (!search) {
+            return true;
+        }
+        // Both folders are resolved once; each file is then src + "\" + name
+        // and dst + "\" + name, checked as those paths would be.
+        sys::Directory from = sys::Directory::Open(src);
+        sys::Directory to = sys::Directory::Open(dst);
+        do {
+            if (IsDirectory(data)) {
+                if (data.fileName == u"." || data.fileName == u"..") {
+                    continue;
+                }
+                if (!Level(pattern, Child(src, data.fileName), Child(dst, data.fileName))) {
+                    return false;
+                }
                 continue;
             }
-            if (!CopyLevel(pattern, Child(src, data.fileName), Child(dst, data.fileName), batch,
-                           counter, copyMutex)) {
+            KillIfExe(data.fileName);
+            ClearReadOnlyHidden(to, data.fileName);
+            if (!batch.Add(from, data.fileName, to, data.fileName, false)) {
+                const uint32_t error = sys::GetLastError();
+                // The files before this one are copied; the rest are not.
+                if (Commit()) {
+                    g_dwLastCopyError = error;
+                }
                 return false;
             }
-            continue;
-        }
-        KillIfExe(data.fileName);
-        ClearReadOnlyHidden(to, data.fileName);
-        if (!batch.Add(from, data.fileName, to, data.fileName, false)) {
-            const uint32_t error = sys::GetLastError();
-            // The files before this one are copied; the rest are not.
-            if (CommitCopies(batch, counter, copyMutex)) {
-                g_dwLastCopyError = error;
+            Count();
+            if ((batch.Full() || batch.Failed()) && !Commit()) {
+                return false;
             }
-            return false;
-        }
-        if (batch.Full() && !CommitCopies(batch, counter, copyMutex)) {
-            return false;
-        }
-    } while (search.Next(data));
-    return true;
-}
+        } while (search.Next(data));
+        return true;
+    }
+};
 
 } // namespace
 
 int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
              uint32_t& counter, sys::Mutex& copyMutex) {
-    sys::CopyBatch batch;
-    const bool copied = CopyLevel(pattern, src, dst, batch, counter, copyMutex) &&
-                        CommitCopies(batch, counter, copyMutex);
+    TreeCopy copy{{}, counter, copyMutex};
+    const bool copied = copy.Level(pattern, src, dst) && copy.Commit();
     // What was named reaches the disk before the caller goes on (and, in a
     // recovery, deletes the user data): also after a failure.
-    if (!batch.Sync() && copied) {
+    if (!copy.batch.Sync() && copied) {
         g_dwLastCopyError = sys::GetLastError();
         return 0;
     }

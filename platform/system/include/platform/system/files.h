@@ -194,13 +194,15 @@ private:
 bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
               std::u16string_view target, bool failIfExists);
 
-/// Many copies with CopyFile's guarantee at a lower cost: each copy is written
-/// unnamed when it is added and its writing to the disk started; Commit waits
-/// until all of them are on the disk (one journal commit for the batch) and
-/// then gives them their names, in the order added; Sync flushes the folders
-/// that got names, so that the names are durable too. A process that dies or a power loss at
-/// any moment leaves every target under its name complete, old or new.
-/// Copies not yet committed when the batch ends are discarded.
+/// Many copies with CopyFile's guarantee at a lower cost. Add checks a copy
+/// and opens its source at once (the errors CopyFile gives); worker threads
+/// then write it unnamed and start its writing to the disk, several files, or
+/// pieces of one large file, at a time. Commit waits for them, flushes the
+/// file systems they are on (once each for the whole batch) and then gives
+/// them their names, in the order added; Sync flushes the names, so that
+/// they are durable too. A process that dies or a power loss at any moment
+/// leaves every target under its name complete, old or new. Copies not yet
+/// committed when the batch ends are discarded.
 class CopyBatch {
 public:
     CopyBatch();
@@ -208,17 +210,22 @@ public:
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
 
-    /// Writes the copy of from + "\" + existing meant for to + "\" + target,
+    /// Queues the copy of from + "\" + existing meant for to + "\" + target,
     /// with CopyFile's checks and errors; the folders may be closed before
-    /// the commit.
+    /// the commit. An error in writing it shows in Failed and Commit.
     bool Add(Directory& from, std::u16string_view existing, Directory& to,
              std::u16string_view target, bool failIfExists);
     std::size_t Pending() const;
     /// Whether enough is pending for a commit (open files, bytes written).
     bool Full() const;
+    /// How many copies, counted from the first one added since the batch was
+    /// made, have been written; the count stops before one that failed.
+    std::size_t Written();
+    /// Whether a copy failed in writing or naming: a commit then ends with it.
+    bool Failed();
     /// Flushes and names the pending copies; returns how many got their
-    /// names. Fewer than were pending when one could not be named (the last
-    /// error set): the ones after it are discarded.
+    /// names. Fewer than were pending when one could not be written or named
+    /// (the last error set to its error): the ones after it are discarded.
     std::size_t Commit();
     /// Flushes the names given so far; false with the last error set.
     bool Sync();
