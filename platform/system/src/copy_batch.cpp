@@ -236,14 +236,6 @@ struct CopyBatch::State {
         }
     }
 
-    void Written(Entry& entry) {
-        if (!entry.keepsNothing) {
-            entry.file.StartFlush();
-        }
-        entry.in.reset();
-        entry.done.store(true, std::memory_order_release);
-    }
-
     // Opens the source as the folder handle would: as written, or in
     // another case. False with the last error set.
     static bool OpenSource(Entry& entry) {
@@ -299,11 +291,11 @@ struct CopyBatch::State {
                 entry.st.st_size >= 2 * kPiece
                     ? WriteInPieces(entry)
                     : WriteCopy(entry.in.get(), entry.st, entry.folderFd, entry.leaf, entry.file);
+            // A small copy's writing to the disk is left to the batch's
+            // flush, which writes all of them at once.
             if (!written) {
                 FailErrno();
                 entry.Failed();
-            } else if (!entry.keepsNothing && entry.st.st_size < 2 * kPiece) {
-                entry.file.StartFlush();
             }
         }
         entry.in.reset();
@@ -449,9 +441,10 @@ std::size_t CopyBatch::Commit() {
         ++end;
     }
     bool ok = s.FlushFileSystems(s.named, end);
-    for (; ok && s.named < end; ++s.named) {
+    while (ok && s.named < end) {
         State::Entry& entry = s.entries[s.named];
         ok = PublishCopy(entry.file, entry.Target(), entry.failIfExists);
+        s.named += ok ? 1 : 0;
     }
     if (ok && end < added) {
         SetLastError(s.entries[end].error.load());

@@ -87,10 +87,9 @@ public:
     int fd() const { return fd_.get(); }
     /// fsync of the data and the file's own metadata.
     bool Flush();
-    /// Starts writing length bytes at offset (0 and 0: all of it) to the
-    /// disk without waiting, so that the disk works while more is copied and
-    /// one flush of the file system later waits for all of it at once.
-    void StartFlush(off_t offset = 0, off_t length = 0);
+    /// Starts writing length bytes at offset to the disk without waiting, so
+    /// that the disk works while more is copied.
+    void StartFlush(off_t offset, off_t length);
     /// Gives the file its name; false with errno set, the name then as it was.
     bool Publish(Mode mode);
 

@@ -4,9 +4,13 @@
 #include <recovery/engine/copy_engine.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace recovery {
@@ -164,6 +168,108 @@ TEST_F(CopyEngineTest, FailureInsideASubfolderEndsEveryLevel) {
     EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 0);
     EXPECT_EQ(counter, 0u);
 }
+
+// A file of several pieces, each written and started towards the disk on its
+// own, arrives whole, every block in its place, with its attributes and time.
+TEST_F(CopyEngineTest, LargeFileCopiedInPiecesArrivesWholeWithItsAttributesAndTime) {
+    constexpr std::size_t kSize = (70u << 20) + 12345;
+    std::string data(kSize, '\0');
+    for (std::size_t block = 0; block * 4096 < kSize; ++block) {
+        const std::string mark = "block " + std::to_string(block);
+        data.replace(block * 4096, std::min(mark.size(), kSize - block * 4096), mark);
+    }
+    WriteHost(root_ / "SDMMC/Src/map.bin", data);
+    ASSERT_TRUE(sys::SetFileAttributes(u"\\SDMMC\\Src\\map.bin", sys::FILE_ATTRIBUTE_HIDDEN));
+    const auto written = std::filesystem::last_write_time(root_ / "SDMMC/Src/map.bin");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1);
+    EXPECT_EQ(counter, 1u);
+    EXPECT_TRUE(ReadHost(root_ / "ResidentFlash/Dst/map.bin") == data);
+    EXPECT_EQ(sys::GetFileAttributes(u"\\ResidentFlash\\Dst\\map.bin"), sys::FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(std::filesystem::last_write_time(root_ / "ResidentFlash/Dst/map.bin"), written);
+}
+
+// The copies are written by several threads and named in the order of the
+// walk: on a disk at the batch's commit, after its flush, and on a file system
+// in memory as they are written (by the workers, for the folders the walk has
+// left). Either way a source that cannot be copied (a pipe) stops the copy at
+// it: the files before it are there and counted, the ones after it are not,
+// although they were written meanwhile.
+class CopyStopTest : public ::testing::TestWithParam<const char*> {
+protected:
+    // The files of a tree, as CE paths below it, in the order CopyTree meets
+    // them.
+    static void WalkOrder(const std::u16string& dir, const std::u16string& below,
+                          std::vector<std::u16string>& files) {
+        sys::FindData data;
+        sys::FindHandle search = sys::FindFirstFile(dir + u"\\*", data);
+        for (bool more = static_cast<bool>(search); more; more = search.Next(data)) {
+            if (data.attributes & sys::FILE_ATTRIBUTE_DIRECTORY) {
+                WalkOrder(dir + u"\\" + data.fileName, below + data.fileName + u"\\", files);
+            } else {
+                files.push_back(below + data.fileName);
+            }
+        }
+    }
+};
+
+TEST_P(CopyStopTest, AFailedSourceStopsTheCopyAtItInWalkOrder) {
+    const std::string base = GetParam();
+    if (!base.empty() && !std::filesystem::is_directory(base)) {
+        GTEST_SKIP() << base << " is not here";
+    }
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedValue = saved ? saved : "";
+    if (!base.empty()) {
+        ::setenv("TMPDIR", base.c_str(), 1);
+    }
+    {
+        TempDeviceRoot device;
+        ASSERT_TRUE(device.ok());
+        // Eight folders of twenty files; one file of the sixth folder is a
+        // pipe, made in its turn (a file system in memory lists entries in
+        // the order they were made).
+        const std::filesystem::path src = device.root() / "SDMMC/Src";
+        for (int folder = 0; folder < 8; ++folder) {
+            const std::filesystem::path sub = src / ("d" + std::to_string(folder));
+            std::filesystem::create_directories(sub);
+            for (int i = 0; i < 20; ++i) {
+                const std::filesystem::path file = sub / ("f" + std::to_string(i) + ".dat");
+                if (folder == 5 && i == 7) {
+                    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+                } else {
+                    WriteHost(file, std::string(100 + i, static_cast<char>('a' + folder)));
+                }
+            }
+        }
+        std::vector<std::u16string> order;
+        WalkOrder(u"\\SDMMC\\Src", u"", order);
+        ASSERT_EQ(order.size(), 160u);
+        const std::size_t failing = static_cast<std::size_t>(
+            std::find(order.begin(), order.end(), u"d5\\f7.dat") - order.begin());
+        sys::Mutex mutex = sys::Mutex::Create(false, "MUTEX_FOR_COPY");
+        g_dwLastCopyError = 0;
+        uint32_t counter = 0;
+        EXPECT_EQ(CopyTree(u"\\*", u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter, mutex), 0);
+        EXPECT_EQ(counter, failing);
+        EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            std::string name(order[i].begin(), order[i].end());
+            std::replace(name.begin(), name.end(), '\\', '/');
+            EXPECT_EQ(std::filesystem::exists(device.root() / "ResidentFlash/Dst" / name),
+                      i < failing)
+                << name;
+        }
+        mutex.close();
+    }
+    if (saved) {
+        ::setenv("TMPDIR", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnDiskAndInMemory, CopyStopTest, ::testing::Values("", "/dev/shm"));
 
 TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
     WriteHost(root_ / "SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));

@@ -194,15 +194,18 @@ private:
 bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
               std::u16string_view target, bool failIfExists);
 
-/// Many copies with CopyFile's guarantee at a lower cost. Add checks a copy
-/// and opens its source at once (the errors CopyFile gives); worker threads
-/// then write it unnamed and start its writing to the disk, several files, or
-/// pieces of one large file, at a time. Commit waits for them, flushes the
-/// file systems they are on (once each for the whole batch) and then gives
-/// them their names, in the order added; Sync flushes the names, so that
-/// they are durable too. A process that dies or a power loss at any moment
-/// leaves every target under its name complete, old or new. Copies not yet
-/// committed when the batch ends are discarded.
+/// Many copies with CopyFile's guarantee at a lower cost. Add checks the
+/// target at once (the errors CopyFile gives there); worker threads then open
+/// the source and write the copy unnamed, several files at a time, while the
+/// caller goes on. Commit waits for them, flushes the file systems they are
+/// on (once each for the whole batch) and then gives them their names, in the
+/// order added; on a file system that keeps nothing over a power loss (tmpfs)
+/// the workers name them, in that order, as soon as they are written. Sync
+/// flushes the names, so that they are durable too. A process that dies or a
+/// power loss at any moment leaves every target under its name complete, old
+/// or new; a copy that fails (its source included) ends the batch there: the
+/// ones before it get their names, the ones after it are discarded, as are
+/// copies not yet committed when the batch ends.
 class CopyBatch {
 public:
     CopyBatch();
@@ -212,7 +215,8 @@ public:
 
     /// Queues the copy of from + "\" + existing meant for to + "\" + target,
     /// with CopyFile's checks and errors; the folders may be closed before
-    /// the commit. An error in writing it shows in Failed and Commit.
+    /// the commit. An error in opening the source or writing the copy shows in
+    /// Failed and Commit.
     bool Add(Directory& from, std::u16string_view existing, Directory& to,
              std::u16string_view target, bool failIfExists);
     std::size_t Pending() const;
