@@ -1,7 +1,8 @@
 #pragma once
 // The offscreen application every window test runs in: a 480 x 272 device
-// screen in a temporary device root.
+// screen in a temporary device root, removed after the suite.
 
+#include <platform/system/testing.h>
 #include <platform/window/application.h>
 #include <platform/window/dialog.h>
 #include <platform/window/testing.h>
@@ -10,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,14 +22,19 @@ protected:
     static void SetUpTestSuite() {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("HANDHELD_SCREEN", "480x272", 1);
-        char pattern[] = "/tmp/hh-window-XXXXXX";
-        if (const char* root = mkdtemp(pattern)) {
-            setenv("HANDHELD_ROOT", root, 1);
-            setenv("XDG_RUNTIME_DIR", root, 0);
-        }
+        s_device.emplace();
+        s_runtime.emplace(s_device->base());
+    }
+    static void TearDownTestSuite() {
+        s_runtime.reset();
+        s_device.reset();
     }
 
     Application app{u"WindowTests"};
+
+private:
+    inline static std::optional<hh::sys::testing::TempDeviceRoot> s_device;
+    inline static std::optional<hh::sys::testing::RuntimeDir> s_runtime;
 };
 
 /// A control template in the resource compiler's form.

@@ -112,6 +112,19 @@ TempDeviceRoot::~TempDeviceRoot() {
     }
 }
 
+RuntimeDir::RuntimeDir(const fs::path& folder) {
+    if (const char* value = std::getenv("XDG_RUNTIME_DIR")) {
+        saved_ = value;
+    }
+    std::error_code ec;
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+}
+
+RuntimeDir::~RuntimeDir() {
+    Restore("XDG_RUNTIME_DIR", saved_);
+}
+
 fs::path TempDeviceRoot::stateDir() const {
     return root_ / kDeviceStateFolder;
 }

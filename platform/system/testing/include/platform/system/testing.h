@@ -53,6 +53,19 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+/// Names a folder of the test's by XDG_RUNTIME_DIR while the object lives (made
+/// private to the user, as Qt requires); the earlier value comes back after.
+class RuntimeDir {
+public:
+    explicit RuntimeDir(const std::filesystem::path& folder);
+    ~RuntimeDir();
+    RuntimeDir(const RuntimeDir&) = delete;
+    RuntimeDir& operator=(const RuntimeDir&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
 /// A test whose every case runs on a fresh TempDeviceRoot; root_, base_ and
 /// outside_ name its folders.
 class DeviceRootTest : public ::testing::Test {
