@@ -84,6 +84,10 @@ Surface ImageSurface(QImage& image, QSize size, std::function<void()> done);
 /// A surface on a painter that is already drawing (paint, erase and custom-draw handlers).
 Surface PainterSurface(QPainter& painter, QSize size);
 
+/// The property of a window that showing never activates (the task bar, the
+/// input panel): it never takes the keyboard.
+inline constexpr char kNeverActivated[] = "hhNeverActivated";
+
 /// Gives widget the keyboard focus, activating its window first, when it is
 /// shown and enabled (a box or modal dialog that closes gives the focus back).
 void GiveFocus(QWidget* widget);

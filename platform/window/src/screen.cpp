@@ -155,6 +155,8 @@ QWidget* MakeChrome(QWidget* widget) {
                                Qt::WindowDoesNotAcceptFocus);
     }
     widget->setFocusPolicy(Qt::NoFocus);
+    widget->setAttribute(Qt::WA_ShowWithoutActivating);
+    widget->setProperty(kNeverActivated, true);
     return widget;
 }
 

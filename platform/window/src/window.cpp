@@ -100,6 +100,27 @@ void GiveFocus(QWidget* widget) {
 
 } // namespace detail
 
+namespace {
+
+// The control that takes the keyboard when a window is activated: the one
+// that had it last, else the first one the Tab key reaches, else the window.
+QWidget* FocusTarget(QWidget* window) {
+    auto usable = [window](QWidget* w) {
+        return w && window->isAncestorOf(w) && w->isVisible() && w->isEnabled();
+    };
+    if (QWidget* last = window->focusWidget(); usable(last)) {
+        return last;
+    }
+    for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
+        if (usable(w) && (w->focusPolicy() & Qt::TabFocus)) {
+            return w;
+        }
+    }
+    return window;
+}
+
+} // namespace
+
 Window::Window() {
     detail::RegisterWindow(this);
 }
@@ -176,10 +197,23 @@ bool Window::ShowWindow(int command) {
         if (command == SW_HIDE) {
             m_widget->hide();
         } else {
+            const bool activates = command != SW_SHOWNOACTIVATE && command != SW_SHOWNA &&
+                                   command != SW_MINIMIZE &&
+                                   !m_widget->property(detail::kNeverActivated).toBool();
+            // A window of the desktop is shown without the platform's own
+            // activation when the command asks for none.
+            if (m_widget->isWindow()) {
+                m_widget->setAttribute(Qt::WA_ShowWithoutActivating, !activates);
+            }
             m_widget->show();
             if (m_widget->isWindow() || m_widget->parentWidget() == detail::ScreenHost()) {
                 m_widget->raise();
                 detail::RaiseScreenChrome();
+                // Showing a window also activates it, unless the command says
+                // not to or the window never takes the keyboard (the task bar).
+                if (activates && !m_widget->isAncestorOf(QApplication::focusWidget())) {
+                    detail::GiveFocus(FocusTarget(m_widget));
+                }
             }
         }
         return wasVisible;

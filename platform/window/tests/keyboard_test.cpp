@@ -3,6 +3,7 @@
 // boxes take the focus with their default button, Enter and Escape answer
 // them, and the dialog behind gets the keyboard back.
 
+#include <platform/system/testing.h>
 #include <platform/window/application.h>
 #include <platform/window/controls.h>
 #include <platform/window/dialog.h>
@@ -46,11 +47,6 @@ protected:
         } else {
             unsetenv("HANDHELD_SCREEN");
         }
-        char pattern[] = "/tmp/hh-keyboard-XXXXXX";
-        if (const char* root = mkdtemp(pattern)) {
-            setenv("HANDHELD_ROOT", root, 1);
-            setenv("XDG_RUNTIME_DIR", root, 0);
-        }
         app.emplace(u"KeyboardTests");
     }
     ~KeyboardTest() override {
@@ -58,6 +54,8 @@ protected:
         unsetenv("HANDHELD_SCREEN");
     }
 
+    hh::sys::testing::TempDeviceRoot device;
+    hh::sys::testing::RuntimeDir runtime{device.base()};
     std::optional<Application> app;
 };
 
@@ -351,6 +349,53 @@ TEST_P(KeyboardTest, OpenDropDownListKeepsEnterAndEscapeFromTheDialog) {
         // Neither key reached the dialog as OK or Cancel.
         EXPECT_TRUE(dialog.commands.empty()) << c.what;
     }
+}
+
+/// A window of the program's own that stays hidden until it has something to
+/// say, as the device test's notification window does.
+class PopupWindow : public Dialog {
+public:
+    PopupWindow() : Dialog(Template()) {}
+    std::vector<int> commands;
+
+protected:
+    void OnCommand(int id, int) override { commands.push_back(id); }
+
+private:
+    static DialogTemplate Template() {
+        DialogTemplate tpl;
+        tpl.id = 101;
+        tpl.style = WS_POPUP;
+        tpl.widthDlu = 120;
+        tpl.heightDlu = 60;
+        tpl.controls = {{2000, std::u16string(WC_BUTTON), u"Shutdown",
+                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                         DluRect(10, 10, 60, 14)}};
+        return tpl;
+    }
+};
+
+TEST_P(KeyboardTest, AWindowShownWithShowTakesTheKeyboardFromTheDialogBehind) {
+    MainDialog dialog;
+    PopupWindow popup;
+    InsideMainDialog(dialog, [&] {
+        ASSERT_TRUE(popup.Create(nullptr));
+        // Shown without activating, it leaves the keyboard where it was (a
+        // desktop's window manager decides that for windows of its own).
+        if (GetParam() == Screen::Device) {
+            popup.ShowWindow(SW_SHOWNA);
+            t::ProcessEvents();
+            EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(1000)->Widget());
+            popup.ShowWindow(SW_HIDE);
+        }
+        popup.ShowWindow(SW_SHOW);
+        t::ProcessEvents();
+        EXPECT_EQ(QApplication::focusWidget(), popup.GetDlgItem(2000)->Widget());
+        EXPECT_TRUE(t::PressKeyOnKeyboard(VK_SPACE));
+        EXPECT_EQ(popup.commands, std::vector<int>{2000});
+        EXPECT_TRUE(dialog.commands.empty());
+        popup.DestroyWindow();
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, KeyboardTest, ::testing::Values(Screen::Device, Screen::Desktop),

@@ -30,6 +30,9 @@ public:
     bool SetWindowText(std::u16string_view text);
 
     /// ShowWindow with SW_SHOW, SW_HIDE, ...; returns whether it was visible before.
+    /// Showing a top-level window with SW_SHOW or SW_SHOWNORMAL activates it: it
+    /// takes the keyboard (its last focused control, else its first tab stop);
+    /// SW_SHOWNA and SW_SHOWNOACTIVATE leave the keyboard where it is.
     bool ShowWindow(int command);
     bool IsWindowVisible() const;
     /// EnableWindow; returns whether it was disabled before.
