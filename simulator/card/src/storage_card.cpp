@@ -44,7 +44,19 @@ bool RemoveCard() {
     }
     std::error_code ec;
     std::filesystem::create_directories(sys::DeviceStateDir(), ec);
-    std::filesystem::remove_all(RemovedCardFolder(), ec);
+    // A card taken out earlier stays out with its files. A card folder made
+    // meanwhile (a program provisioning the device) goes only when it is
+    // empty; one with files of its own is refused, so that neither is lost.
+    if (std::filesystem::is_directory(RemovedCardFolder(), ec)) {
+        if (std::filesystem::remove(CardFolder(), ec)) {
+            return true;
+        }
+        if (ec == std::errc::directory_not_empty || ec == std::errc::file_exists) {
+            return FailWith(sys::ERROR_ALREADY_EXISTS);
+        }
+        sys::SetLastErrorFromErrno(ec.value());
+        return false;
+    }
     return Move(CardFolder(), RemovedCardFolder());
 }
 

@@ -13,7 +13,9 @@
 namespace hh::sim {
 
 bool CardPresent();
-/// False with the last error set when the card cannot be moved.
+/// False with the last error set when the card cannot be moved. A card taken
+/// out earlier stays out: a card folder made meanwhile is taken away when it is
+/// empty, and refused (ERROR_ALREADY_EXISTS) when it holds files.
 bool RemoveCard();
 bool InsertCard();
 
