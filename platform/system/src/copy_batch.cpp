@@ -34,7 +34,7 @@ constexpr uint64_t kBatchBytes = uint64_t{256} << 20;
 constexpr std::size_t kMostBatchFiles = 4096;
 // Copies go to the workers in groups of this many, so that handing them over
 // costs little beside their copying.
-constexpr std::size_t kGroupFiles = 16;
+constexpr std::size_t kGroupFiles = 64;
 
 // Files per batch. The soft limit on open files is raised towards the hard
 // one, once per process, because the default of 1024 would make batches
