@@ -4,6 +4,7 @@
 #include <devtest/core/calibration.h>
 #include <devtest/core/calibration_events.h>
 #include <platform/system/clock.h>
+#include <platform/system/testing.h>
 #include <platform/system/wait.h>
 
 #include <gtest/gtest.h>
@@ -348,20 +349,9 @@ TEST_F(CalibrationTest, ProgressTimersFollowTheDriversCount) {
 }
 
 // The real events, shared by name with whatever plays the compass driver.
-class CalibrationEventsTest : public ::testing::Test {
+class CalibrationEventsTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "calev-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ::setenv("HANDHELD_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("HANDHELD_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
+    CalibrationEventsTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 };
 
 TEST_F(CalibrationEventsTest, LowestSignalledEventWinsAndStaysUntilReset) {

@@ -1,6 +1,7 @@
 // The keypad between a sender and receivers of one device root.
 
 #include <platform/system/event.h>
+#include <platform/system/testing.h>
 #include <simulator/keypad/keypad.h>
 
 #include <gtest/gtest.h>
@@ -15,19 +16,9 @@
 namespace hh::sim {
 namespace {
 
-class KeypadTest : public ::testing::Test {
+class KeypadTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "keypad-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ::setenv("HANDHELD_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("HANDHELD_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
+    KeypadTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 
     struct Received {
         std::mutex lock;
@@ -41,8 +32,6 @@ protected:
             return keys;
         }
     };
-
-    std::filesystem::path root_;
 };
 
 TEST_F(KeypadTest, KeyNames) {

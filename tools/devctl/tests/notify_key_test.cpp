@@ -2,6 +2,7 @@
 // programs on the device screen.
 
 #include <platform/system/event.h>
+#include <platform/system/testing.h>
 #include <platform/system/wait.h>
 #include <simulator/keypad/keypad.h>
 
@@ -40,20 +41,9 @@ Outcome Devctl(const std::string& args) {
     return run;
 }
 
-class NotifyKeyTest : public ::testing::Test {
+class NotifyKeyTest : public hh::sys::testing::DeviceRootTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "notify-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ::setenv("HANDHELD_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("HANDHELD_ROOT");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::filesystem::path root_;
+    NotifyKeyTest() : DeviceRootTest(hh::sys::testing::RootLayout::Empty) {}
 };
 
 TEST_F(NotifyKeyTest, NotifySetsTheDataWordAndSignals) {
