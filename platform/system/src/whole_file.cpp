@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -226,9 +227,8 @@ bool ValidStateName(std::string_view name) {
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-// The state folder, opened beneath the root without following links; created
-// (with the root) when `create` is set.
-Fd OpenStateFolder(bool create) {
+// The device root, created when `create` is set.
+Fd OpenRootFolder(bool create) {
     const std::filesystem::path rootPath = DeviceRootDir();
     if (create) {
         std::error_code ec;
@@ -237,6 +237,15 @@ Fd OpenStateFolder(bool create) {
     Fd root(::open(rootPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root.valid()) {
         SetLastError(PathError(errno));
+    }
+    return root;
+}
+
+// The state folder, opened beneath the root without following links; created
+// (with the root) when `create` is set.
+Fd OpenStateFolder(bool create, Fd* rootOut = nullptr) {
+    Fd root = OpenRootFolder(create);
+    if (!root.valid()) {
         return {};
     }
     if (create && ::mkdirat(root.get(), kDeviceStateFolder, 0777) != 0 && errno != EEXIST) {
@@ -248,7 +257,26 @@ Fd OpenStateFolder(bool create) {
     if (!folder.valid()) {
         SetLastError(PathError(errno));
     }
+    if (rootOut) {
+        *rootOut = std::move(root);
+    }
     return folder;
+}
+
+// A folder of the root's top level other than the state folder.
+bool ValidTopFolder(std::string_view name) {
+    return ValidStateName(name) && name != kDeviceStateFolder;
+}
+
+// Renames from (in folder `from`) to `to` (in folder `to`) unless `to` exists.
+bool RenameNoReplace(int fromFolder, std::string_view from, int toFolder, std::string_view to) {
+    const std::string source(from);
+    const std::string target(to);
+    if (::renameat2(fromFolder, source.c_str(), toFolder, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    return errno == EEXIST || errno == ENOTEMPTY ? Fail(ERROR_ALREADY_EXISTS)
+                                                 : (SetLastError(PathError(errno)), false);
 }
 
 } // namespace
@@ -352,6 +380,40 @@ StateFileLock::~StateFileLock() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+}
+
+bool MoveIntoStateFolder(std::string_view topFolder, std::string_view keptName) {
+    if (!ValidTopFolder(topFolder) || !ValidStateName(keptName)) {
+        return Fail(ERROR_INVALID_NAME);
+    }
+    Fd root;
+    Fd state = OpenStateFolder(true, &root);
+    return state.valid() && RenameNoReplace(root.get(), topFolder, state.get(), keptName);
+}
+
+bool MoveOutOfStateFolder(std::string_view keptName, std::string_view topFolder) {
+    if (!ValidTopFolder(topFolder) || !ValidStateName(keptName)) {
+        return Fail(ERROR_INVALID_NAME);
+    }
+    Fd root;
+    Fd state = OpenStateFolder(false, &root);
+    return state.valid() && RenameNoReplace(state.get(), keptName, root.get(), topFolder);
+}
+
+bool RemoveEmptyTopFolder(std::string_view topFolder) {
+    if (!ValidTopFolder(topFolder)) {
+        return Fail(ERROR_INVALID_NAME);
+    }
+    Fd root = OpenRootFolder(false);
+    const std::string name(topFolder);
+    if (!root.valid()) {
+        return false;
+    }
+    if (::unlinkat(root.get(), name.c_str(), AT_REMOVEDIR) == 0) {
+        return true;
+    }
+    return errno == ENOTEMPTY || errno == EEXIST ? Fail(ERROR_DIR_NOT_EMPTY)
+                                                 : (SetLastError(PathError(errno)), false);
 }
 
 } // namespace hh::sys

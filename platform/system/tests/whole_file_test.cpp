@@ -168,6 +168,32 @@ TEST_F(WholeFileTest, StateFilesFollowNoLink) {
     EXPECT_FALSE(std::filesystem::exists(outside_ / "other"));
 }
 
+// A top-level folder goes into the state folder and back by one rename that
+// never replaces, and only single names outside the state folder are taken.
+TEST_F(WholeFileTest, TopFoldersMoveIntoTheStateFolderAndBackWithoutReplacing) {
+    WriteHost(root_ / "SDMMC/a.txt", "a");
+    ASSERT_TRUE(MoveIntoStateFolder("SDMMC", "kept"));
+    EXPECT_EQ(ReadHost(root_ / kDeviceStateFolder / "kept/a.txt"), "a");
+    WriteHost(root_ / "SDMMC/b.txt", "b");
+    EXPECT_FALSE(MoveIntoStateFolder("SDMMC", "kept"));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_FALSE(MoveOutOfStateFolder("kept", "SDMMC"));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_FALSE(RemoveEmptyTopFolder("SDMMC"));
+    EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    std::filesystem::remove(root_ / "SDMMC/b.txt");
+    ASSERT_TRUE(RemoveEmptyTopFolder("SDMMC"));
+    ASSERT_TRUE(MoveOutOfStateFolder("kept", "SDMMC"));
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/a.txt"), "a");
+    for (const char* name : {"", ".", "..", "a/b", kDeviceStateFolder}) {
+        EXPECT_FALSE(MoveIntoStateFolder(name, "kept")) << name;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME) << name;
+        EXPECT_FALSE(RemoveEmptyTopFolder(name)) << name;
+    }
+    EXPECT_FALSE(MoveOutOfStateFolder("../SDMMC", "x"));
+    EXPECT_TRUE(std::filesystem::exists(root_ / "SDMMC/a.txt"));
+}
+
 TEST_F(WholeFileTest, StateFileLockExcludesOtherProcesses) {
     StateFileLock lock("test.lock");
     ASSERT_TRUE(lock.Held());

@@ -1,75 +1,54 @@
 #include "simulator/card/storage_card.h"
 
-#include <platform/system/device_root.h>
 #include <platform/system/error.h>
+#include <platform/system/files.h>
+#include <platform/system/whole_file.h>
 #include <simulator/state/device_state.h>
 #include <simulator/state/driver_support.h>
-
-#include <filesystem>
 
 namespace hh::sim {
 
 namespace {
 
 constexpr const char* kDefaultCid = "035344534430324780123456780105C1";
-
-std::filesystem::path CardFolder() {
-    return sys::DeviceRootDir() / "SDMMC";
-}
-
-std::filesystem::path RemovedCardFolder() {
-    return sys::DeviceStateDir() / "removed-card";
-}
-
-bool Move(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    if (ec) {
-        sys::SetLastErrorFromErrno(ec.value());
-        return false;
-    }
-    return true;
-}
+constexpr const char* kCardFolder = "SDMMC";
+constexpr const char* kRemovedCard = "removed-card";
 
 } // namespace
 
 bool CardPresent() {
-    std::error_code ec;
-    return std::filesystem::is_directory(CardFolder(), ec);
+    const uint32_t attributes = sys::GetFileAttributes(u"\\SDMMC");
+    return attributes != sys::INVALID_FILE_ATTRIBUTES &&
+           (attributes & sys::FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool RemoveCard() {
-    if (!CardPresent()) {
+    if (!CardPresent() || sys::MoveIntoStateFolder(kCardFolder, kRemovedCard)) {
         return true;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(sys::DeviceStateDir(), ec);
+    if (sys::GetLastError() != sys::ERROR_ALREADY_EXISTS) {
+        return false;
+    }
     // A card taken out earlier stays out with its files. A card folder made
     // meanwhile (a program provisioning the device) goes only when it is
     // empty; one with files of its own is refused, so that neither is lost.
-    if (std::filesystem::is_directory(RemovedCardFolder(), ec)) {
-        if (std::filesystem::remove(CardFolder(), ec)) {
-            return true;
-        }
-        if (ec == std::errc::directory_not_empty || ec == std::errc::file_exists) {
-            return FailWith(sys::ERROR_ALREADY_EXISTS);
-        }
-        sys::SetLastErrorFromErrno(ec.value());
-        return false;
+    if (sys::RemoveEmptyTopFolder(kCardFolder)) {
+        return true;
     }
-    return Move(CardFolder(), RemovedCardFolder());
+    return sys::GetLastError() == sys::ERROR_DIR_NOT_EMPTY ? FailWith(sys::ERROR_ALREADY_EXISTS)
+                                                           : false;
 }
 
 bool InsertCard() {
-    if (CardPresent()) {
+    if (CardPresent() || sys::MoveOutOfStateFolder(kRemovedCard, kCardFolder)) {
         return true;
     }
-    std::error_code ec;
-    if (std::filesystem::is_directory(RemovedCardFolder(), ec)) {
-        return Move(RemovedCardFolder(), CardFolder());
+    const uint32_t error = sys::GetLastError();
+    if (error != sys::ERROR_FILE_NOT_FOUND && error != sys::ERROR_PATH_NOT_FOUND) {
+        return false;
     }
-    std::filesystem::create_directories(CardFolder(), ec);
-    return !ec || (sys::SetLastErrorFromErrno(ec.value()), false);
+    // None was taken out: an empty card.
+    return sys::CreateDirectory(u"\\SDMMC");
 }
 
 std::vector<uint8_t> CardId() {

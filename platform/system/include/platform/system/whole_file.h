@@ -47,6 +47,16 @@ enum class StateWrite {
 bool WriteStateFile(std::string_view name, std::string_view contents,
                     StateWrite mode = StateWrite::Replace);
 
+/// A top-level folder of the root (a removable volume's, "SDMMC") moved into
+/// the state folder under keptName while the device cannot reach it, and back.
+/// Each is one rename beneath the root that never replaces: ERROR_ALREADY_EXISTS
+/// when the destination exists; other failures set their own last error.
+bool MoveIntoStateFolder(std::string_view topFolder, std::string_view keptName);
+bool MoveOutOfStateFolder(std::string_view keptName, std::string_view topFolder);
+/// Removes an empty top-level folder of the root; ERROR_DIR_NOT_EMPTY when it
+/// holds anything.
+bool RemoveEmptyTopFolder(std::string_view topFolder);
+
 /// An exclusive lock on a file of the state folder, held until destruction,
 /// shared by every process of the device root. The kernel drops it with a
 /// process that dies holding it. When the file cannot be opened the lock is
