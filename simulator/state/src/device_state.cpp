@@ -192,8 +192,12 @@ std::string StateErrorText() {
     return t_lastMessage;
 }
 
-bool GetInt(std::string_view name, int64_t defaultValue, int64_t& value) {
-    value = defaultValue;
+namespace {
+
+// Reads the value stored under name when it has the given column type; take
+// copies it out of the statement's row.
+template <typename Take>
+bool ReadValue(std::string_view name, int type, Take take) {
     return Run("cannot be read", [&](Connection& c) {
         int rc = SQLITE_OK;
         sqlite3_stmt* s = c.statement("SELECT value FROM state WHERE name=?", rc);
@@ -202,12 +206,20 @@ bool GetInt(std::string_view name, int64_t defaultValue, int64_t& value) {
         }
         sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
         rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_INTEGER) {
-            value = sqlite3_column_int64(s, 0);
+        if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) == type) {
+            take(s);
         }
         sqlite3_reset(s);
         return rc;
     });
+}
+
+} // namespace
+
+bool GetInt(std::string_view name, int64_t defaultValue, int64_t& value) {
+    value = defaultValue;
+    return ReadValue(name, SQLITE_INTEGER,
+                     [&](sqlite3_stmt* s) { value = sqlite3_column_int64(s, 0); });
 }
 
 bool SetInt(std::string_view name, int64_t value) {
@@ -245,20 +257,9 @@ bool SetInts(const std::vector<Change>& changes) {
 
 bool GetText(std::string_view name, std::string_view defaultValue, std::string& value) {
     value = std::string(defaultValue);
-    return Run("cannot be read", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s = c.statement("SELECT value FROM state WHERE name=?", rc);
-        if (!s) {
-            return rc;
-        }
-        sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT) {
-            value.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
-                         static_cast<size_t>(sqlite3_column_bytes(s, 0)));
-        }
-        sqlite3_reset(s);
-        return rc;
+    return ReadValue(name, SQLITE_TEXT, [&](sqlite3_stmt* s) {
+        value.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                     static_cast<size_t>(sqlite3_column_bytes(s, 0)));
     });
 }
 
