@@ -101,11 +101,9 @@ struct CopyBatch::State {
         std::string leaf;
         bool exists = false;
         bool failIfExists = false;
-        /// Pieces still being written, by the workers.
-        std::atomic<int> pieces{0};
         /// The error code of a failed writing or naming, 0 when none.
         std::atomic<uint32_t> error{0};
-        /// Every piece has run, and the source is closed.
+        /// Written (or failed), its source closed.
         std::atomic<bool> done{false};
 
         // Records the failure the calling thread has just set as its last
@@ -287,13 +285,13 @@ struct CopyBatch::State {
             entry.Failed();
         } else {
             bytes += static_cast<uint64_t>(entry.st.st_size);
-            const bool written =
+            const bool copied =
                 entry.st.st_size >= 2 * kPiece
                     ? WriteInPieces(entry)
                     : WriteCopy(entry.in.get(), entry.st, entry.folderFd, entry.leaf, entry.file);
             // A small copy's writing to the disk is left to the batch's
             // flush, which writes all of them at once.
-            if (!written) {
+            if (!copied) {
                 FailErrno();
                 entry.Failed();
             }
