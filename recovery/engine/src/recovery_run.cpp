@@ -63,7 +63,7 @@ uint32_t UnreadableEntry(std::u16string_view dir) {
 // Refuses a pair that would destroy data or cannot be copied, before anything
 // is deleted: 0 when it may run, otherwise the code the failure shows.
 uint32_t CheckPair(std::u16string_view source, std::u16string_view destination,
-                   std::u16string_view flash) {
+                   std::u16string_view flash, std::u16string_view userData) {
     if (IsBlank(source) || IsBlank(destination)) {
         return kBlankPathError;
     }
@@ -80,6 +80,9 @@ uint32_t CheckPair(std::u16string_view source, std::u16string_view destination,
     }
     if (sys::IsSameOrInside(*from, flash) || sys::IsSameOrInside(flash, *from)) {
         return kSourceMeetsFlashError;
+    }
+    if (sys::IsSameOrInside(*to, userData)) {
+        return kDestinationInUserDataError;
     }
     return 0;
 }
@@ -110,11 +113,13 @@ void RecoveryState::SetCopiedFiles(uint32_t value) {
 bool CheckConfiguration(RecoveryState& state) {
     const std::u16string flash =
         sys::CanonicalCePath(kResidentFlash).value_or(std::u16string(kResidentFlash));
+    const std::u16string userData =
+        sys::CanonicalCePath(kUserDataFolder).value_or(std::u16string(kUserDataFolder));
     const size_t pairs = state.m_sources.size();
     for (size_t i = 0; i < pairs; ++i) {
         state.m_nPairIndex = static_cast<int32_t>(i);
         const std::u16string& source = state.m_sources[i];
-        if (const uint32_t error = CheckPair(source, state.m_destinations[i], flash)) {
+        if (const uint32_t error = CheckPair(source, state.m_destinations[i], flash, userData)) {
             g_dwLastCopyError = error;
             return false;
         }

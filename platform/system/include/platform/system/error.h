@@ -39,6 +39,7 @@ inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
+inline constexpr uint32_t ERROR_DIRECTORY = 267;
 inline constexpr uint32_t ERROR_NOT_OWNER = 288;
 inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;
 inline constexpr uint32_t ERROR_IO_PENDING = 997;

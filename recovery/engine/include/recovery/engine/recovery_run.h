@@ -60,6 +60,9 @@ inline constexpr uint32_t kSourceOverlapsDestinationError = hh::sys::ERROR_INVAL
 /// A source that is the resident flash, lies inside it or contains it: the
 /// flash is emptied before the copies.
 inline constexpr uint32_t kSourceMeetsFlashError = hh::sys::ERROR_SHARING_VIOLATION;
+/// A destination that is the user data folder or lies inside it: the folder is
+/// deleted after the copies, and what was copied with it.
+inline constexpr uint32_t kDestinationInUserDataError = hh::sys::ERROR_DIRECTORY;
 /// A source or destination that would leave the device root, or a source tree
 /// holding a link that does (the platform's own refusal).
 inline constexpr uint32_t kOutsideRootError = hh::sys::ERROR_ACCESS_DENIED;
