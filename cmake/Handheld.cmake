@@ -64,3 +64,35 @@ function(hh_benchmark name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
     hh_target_options(${name})
 endfunction()
+
+# hh_fuzz_target(name SOURCES ... [DEPENDS ...] [FLAGS ...] RUNS n MAX_LEN n)
+# A libFuzzer binary <name>er (target <name>) built by clang++ on its own, since
+# the main build's GCC has no libFuzzer, and a CTest case <name>_corpus that
+# runs the folder's corpus/ and RUNS mutations. New inputs go to a scratch
+# corpus first, so the checked-in seeds stay untouched. FLAGS carry include
+# directories and libraries; without clang++ nothing is built.
+function(hh_fuzz_target name)
+    cmake_parse_arguments(ARG "" "RUNS;MAX_LEN" "SOURCES;DEPENDS;FLAGS" ${ARGN})
+    find_program(HH_CLANGXX NAMES clang++ clang++-14)
+    if(NOT HH_CLANGXX)
+        message(STATUS "clang++ not found: the ${name} target is not built")
+        return()
+    endif()
+    set(binary ${CMAKE_CURRENT_BINARY_DIR}/${name}er)
+    add_custom_command(
+        OUTPUT ${binary}
+        COMMAND ${HH_CLANGXX} -std=c++20 -g -O1 -Wall -Wextra -Werror
+                -Wno-missing-field-initializers
+                -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+                ${ARG_SOURCES} ${ARG_FLAGS} -o ${binary}
+        DEPENDS ${ARG_SOURCES} ${ARG_DEPENDS}
+        COMMENT "Building the ${name} target with clang++"
+        VERBATIM)
+    add_custom_target(${name} ALL DEPENDS ${binary})
+    set(work ${CMAKE_CURRENT_BINARY_DIR}/corpus-work)
+    file(MAKE_DIRECTORY ${work})
+    add_test(NAME ${name}_corpus
+        COMMAND ${binary} -runs=${ARG_RUNS} -max_len=${ARG_MAX_LEN} -rss_limit_mb=1024
+                ${work} ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
+    set_tests_properties(${name}_corpus PROPERTIES LABELS fuzz TIMEOUT 120)
+endfunction()
