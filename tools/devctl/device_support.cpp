@@ -7,6 +7,21 @@
 
 namespace hh::devctl {
 
+uint32_t ParseUint32(const std::string& text, const std::string& what) {
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    uint32_t value = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+        throw CommandError("\"" + text + "\" is not a " + what);
+    }
+    return value;
+}
+
 int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what) {
     std::string_view digits = text;
     bool negative = digits.starts_with('-');

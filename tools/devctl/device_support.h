@@ -12,6 +12,9 @@ namespace hh::devctl {
 
 /// A decimal (or 0x hexadecimal) number within [min, max]; CommandError naming `what` otherwise.
 int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what);
+/// A 32-bit unsigned number, decimal or 0x hexadecimal; CommandError
+/// "\"TEXT\" is not a <what>" otherwise.
+uint32_t ParseUint32(const std::string& text, const std::string& what);
 /// "on"/"1" or "off"/"0".
 bool ParseOnOff(const std::string& text, const std::string& what);
 

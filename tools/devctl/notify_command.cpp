@@ -9,12 +9,12 @@
 //                                       answer: 1 mass storage, 2 charging
 
 #include "commands.h"
+#include "device_support.h"
 
 #include <platform/system/error.h>
 #include <platform/system/event.h>
 #include <platform/system/wait.h>
 
-#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -27,21 +27,6 @@ constexpr char kNotifyEvent[] = "EVENT_OVL_TARVEN";
 constexpr char kSelectionEvent[] = "EVENT_OVL_SELECTION";
 constexpr uint32_t kDefaultWaitSeconds = 30;
 constexpr uint32_t kMaxWaitSeconds = 24 * 3600;
-
-uint32_t ParseCode(const std::string& text) {
-    std::string_view digits = text;
-    int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    uint32_t value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
-        throw CommandError("\"" + text + "\" is not a 32-bit code");
-    }
-    return value;
-}
 
 const char* AnswerName(uint32_t answer) {
     switch (answer) {
@@ -60,7 +45,7 @@ struct NotifyOptions {
 };
 
 void Notify(const NotifyOptions& options, bool waitAnswer) {
-    const uint32_t code = ParseCode(options.code);
+    const uint32_t code = ParseUint32(options.code, "32-bit code");
     if (waitAnswer && options.waitSeconds > kMaxWaitSeconds) {
         throw CommandError("SECONDS must be at most " + std::to_string(kMaxWaitSeconds));
     }

@@ -17,7 +17,6 @@
 #include <simulator/kernel/simulated_kernel.h>
 #include <simulator/power/power_driver.h>
 
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -25,21 +24,6 @@
 namespace hh::devctl {
 
 namespace {
-
-uint32_t ParseFlag(const std::string& text) {
-    std::string_view digits = text;
-    int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    uint32_t value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
-        throw CommandError("\"" + text + "\" is not a 32-bit number");
-    }
-    return value;
-}
 
 std::string ErrorText() {
     return "error " + std::to_string(sys::GetLastError());
@@ -56,7 +40,7 @@ void AddPowerCommand(CLI::App& app) {
     flag->add_option("N", *value, "The value to store");
     flag->callback([value] {
         if (*value) {
-            if (!sim::StoreRecoverFlag(ParseFlag(**value))) {
+            if (!sim::StoreRecoverFlag(ParseUint32(**value, "32-bit number"))) {
                 throw CommandError("the recover flag could not be stored (" + ErrorText() + ")");
             }
             return;

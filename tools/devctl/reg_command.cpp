@@ -12,12 +12,12 @@
 // a folder that holds none; set makes the registry of a new device.
 
 #include "commands.h"
+#include "device_support.h"
 
 #include <platform/system/code_page.h>
 #include <platform/system/error.h>
 #include <platform/system/registry.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -62,19 +62,6 @@ KeyPath ParseKey(const std::string& text) {
         key.subKey = Utf8ToUtf16(text.substr(slash + 1));
     }
     return key;
-}
-
-uint32_t ParseDword(const std::string& text) {
-    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* begin = text.data() + (hex ? 2 : 0);
-    const char* end = text.data() + text.size();
-    uint32_t value = 0;
-    auto [ptr, ec] = std::from_chars(begin, end, value, hex ? 16 : 10);
-    if (text.empty() || ec != std::errc() || ptr != end) {
-        throw CommandError("\"" + text +
-                           "\" is not a 32-bit number (decimal, or hexadecimal with 0x)");
-    }
-    return value;
 }
 
 std::string Describe(long error) {
@@ -200,7 +187,7 @@ void Set(const std::string& keyText, const std::string& name,
     std::u16string wide;
     uint32_t dword = 0;
     if (number) {
-        dword = ParseDword(*number);
+        dword = ParseUint32(*number, "32-bit number (decimal, or hexadecimal with 0x)");
     } else {
         wide = Utf8ToUtf16(*text);
     }
