@@ -1,6 +1,7 @@
 #include "common/reg_key.h"
 
 #include <platform/system/error.h>
+#include <platform/system/trace.h>
 
 using namespace hh::sys;
 
@@ -8,13 +9,27 @@ RegKey::~RegKey() {
     Close();
 }
 
+namespace {
+
+// A fault of the registry's storage (damaged, locked, a full disk) goes to the
+// debug output; the caller sees only the failure, as on the device.
+bool Report() {
+    const std::string why = RegistryFailureText();
+    if (!why.empty()) {
+        DebugPrintf("%s\n", why.c_str());
+    }
+    return false;
+}
+
+} // namespace
+
 bool RegKey::Create(HKEY root, const char16_t* subKey) {
     Close();
     HKEY hKey = nullptr;
     uint32_t dwDisposition = 0;
     if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
                         &dwDisposition) != ERROR_SUCCESS) {
-        return false;
+        return Report();
     }
     m_hKey = hKey;
     return true;
@@ -24,7 +39,7 @@ bool RegKey::Open(HKEY root, const char16_t* subKey) {
     Close();
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
-        return false;
+        return Report();
     }
     m_hKey = hKey;
     return true;

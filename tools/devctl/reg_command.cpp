@@ -64,20 +64,14 @@ KeyPath ParseKey(const std::string& text) {
     return key;
 }
 
+// One line on a failed call: the registry's own words for a fault of its
+// storage (damaged, locked, a full disk), which name the file and the error.
 std::string Describe(long error) {
-    switch (error) {
-    case ERROR_REGISTRY_CORRUPT:
-    case ERROR_BADDB:
-        return "the registry database is damaged or not a registry; it was left as it is";
-    case ERROR_TIMEOUT:
-        return "the registry is locked by another process";
-    case ERROR_ACCESS_DENIED:
-        return "access denied";
-    case ERROR_INVALID_PARAMETER:
+    if (error == ERROR_INVALID_PARAMETER) {
         return "malformed key or value name, or one beyond the registry's limits";
-    default:
-        return "registry error " + std::to_string(error);
     }
+    std::string storage = RegistryFailureText();
+    return storage.empty() ? ErrorText(static_cast<uint32_t>(error)) : storage;
 }
 
 // An open key that closes itself.

@@ -4,6 +4,7 @@
 // with the few values whose meaning depends on the call beside it.
 
 #include <cstdint>
+#include <string>
 
 namespace hh::sys {
 
@@ -52,6 +53,7 @@ inline constexpr uint32_t ERROR_REGISTRY_CORRUPT = 1015;
 inline constexpr uint32_t ERROR_KEY_DELETED = 1018;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr uint32_t ERROR_FILE_CORRUPT = 1392;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
 /// What a failed host call was doing. Some errno values mean something else to
@@ -77,5 +79,10 @@ void SetLastError(uint32_t error);
 uint32_t ErrorFromErrno(int errnoValue, ErrnoContext context = ErrnoContext::Any);
 /// SetLastError(ErrorFromErrno(errnoValue, context)); returns the stored number.
 uint32_t SetLastErrorFromErrno(int errnoValue, ErrnoContext context = ErrnoContext::Any);
+
+/// A short description of an error number for one-line messages, naming the
+/// number: "the disk is full (ERROR_DISK_FULL, 112)"; "error N" for numbers
+/// without a name here.
+std::string ErrorText(uint32_t error);
 
 } // namespace hh::sys

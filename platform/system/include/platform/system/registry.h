@@ -4,19 +4,17 @@
 // and error numbers.
 //
 // Storage: one SQLite database, DeviceStateDir()/registry.db, shared by every
-// process of the device root. It runs in write-ahead-log mode with
-// synchronous=FULL: every change is an atomic transaction that is on the disk
-// when the call returns (a killed process or a power loss leaves the old or the
-// new value, never a torn one), readers never wait for a writer, and a commit
-// costs one sync of the log where a rollback journal needs two or three.
+// process of the device root, kept through the platform's database layer
+// (database.h): every change is an atomic transaction that is on the disk
+// when the call returns (a killed process or a power loss leaves the old or
+// the new value, never a torn one), and readers never wait for a writer.
 // RegFlushKey commits the calling thread's RegistryTransaction, if one is
 // open, and copies the log into the database file.
 //
 // Each key is one row holding its parent and its own name, so a key costs the
-// same at any depth. A database of the older layout, whose rows held whole
-// paths, is moved to this one with all its keys and values when it is first
-// opened. Reads (opening an existing key, queries, listings, deletes, flushes)
-// never create the database or its folder: a device without one has no keys.
+// same at any depth. Reads (opening an existing key, queries, listings,
+// deletes, flushes) never create the database or its folder: a device without
+// one has no keys.
 //
 // Keys and value names are case-insensitive as on the device: a folded form
 // is the lookup key, the spelling of the first creation is kept for listing.
@@ -30,11 +28,12 @@
 // value at most 1 MiB. Names are Unicode text: no lone surrogate half, no U+FFFE or U+FFFF.
 // Beyond them a call fails with ERROR_INVALID_PARAMETER and stores nothing.
 //
-// Faults: a database that is not ours or is corrupt gives ERROR_REGISTRY_CORRUPT
+// Faults: a database that is damaged or not a registry gives ERROR_FILE_CORRUPT
 // and is never rewritten, deleted or recreated; a database locked by another
 // process for longer than the lock time-out (10 s, or HANDHELD_REGISTRY_TIMEOUT_MS)
-// gives ERROR_TIMEOUT; a device root that cannot be created gives the mapped
-// errno. Each such fault is also written once per call to the debug output.
+// gives ERROR_TIMEOUT; a full disk gives ERROR_DISK_FULL; a device root that
+// cannot be created gives the mapped errno. RegistryFailureText describes the
+// calling thread's last fault in one line; nothing is printed.
 
 #include <cstdint>
 #include <string>
@@ -104,6 +103,9 @@ struct RegValue {
 long RegListValues(HKEY key, std::vector<RegValue>& values);
 /// The names of the direct subkeys of an open key, in name order.
 long RegListSubKeys(HKEY key, std::vector<std::u16string>& names);
+/// One line on the calling thread's last storage fault (a damaged or locked
+/// database, a full disk), naming the file and the error.
+std::string RegistryFailureText();
 
 /// Runs the calling thread's registry calls on the current device root as one
 /// transaction that holds the write lock from its start (so that a read and a
