@@ -219,6 +219,17 @@ std::optional<uint64_t> File::Size() const {
     return static_cast<uint64_t>(st.st_size);
 }
 
+bool File::SetEndOfFile() {
+    if (fd_ < 0) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(access_ & GENERIC_WRITE)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    return (position >= 0 && ::ftruncate(fd_, position) == 0) || FailErrno();
+}
+
 bool File::Flush() {
     if (fd_ < 0) {
         return Fail(ERROR_INVALID_HANDLE);

@@ -3,6 +3,8 @@
 #include "capture_file.h"
 #include "dlg_terminal_internal.h"
 
+#include <platform/system/code_page.h>
+#include <platform/system/error.h>
 #include <platform/system/module_path.h>
 #include <platform/window/message_box.h>
 #include <terminal/core/capture_name.h>
@@ -12,6 +14,16 @@
 namespace terminal {
 
 using namespace hh::win;
+
+namespace {
+
+// A failed write names its cause, a full disk above all: "write file failed:
+// the disk is full (ERROR_DISK_FULL, 112)".
+std::u16string WriteFailedText(std::u16string_view what, uint32_t error) {
+    return std::u16string(what) + u": " + hh::sys::Utf8ToUtf16(hh::sys::ErrorText(error));
+}
+
+} // namespace
 
 std::u16string CDlgTerminal::GetProgramDir() {
     std::array<char16_t, 100> path{};
@@ -41,7 +53,7 @@ void CDlgTerminal::SaveDisplay() {
         MessageBox(this, u"create file failed");
         break;
     case CaptureResult::WriteFailed:
-        MessageBox(this, u"write file failed");
+        MessageBox(this, WriteFailedText(u"write file failed", hh::sys::GetLastError()));
         break;
     }
 }
@@ -54,6 +66,7 @@ bool CDlgTerminal::ReaderSession::FlushDisplay(std::u16string_view text, uint32_
     // only reaches the display when the capture fails, and stays there for
     // the next flush.
     CaptureResult result = CaptureResult::Ok;
+    uint32_t error = 0;
     bool current = false;
     OnDialog(anchor, [&](CDlgTerminal& dlg) {
         if (!dlg.IsCurrent(*this)) {
@@ -71,6 +84,7 @@ bool CDlgTerminal::ReaderSession::FlushDisplay(std::u16string_view text, uint32_
             std::u16string shown = dlg.GetDlgItemText(IDC_EDIT_RECEIVE);
             shown += text;
             result = WriteCaptureFile(dlg.m_strLogFile, shown, CaptureMode::Append);
+            error = hh::sys::GetLastError();
             dlg.m_nLogMode = 2;
         }
         if (result == CaptureResult::Ok) {
@@ -94,7 +108,8 @@ bool CDlgTerminal::ReaderSession::FlushDisplay(std::u16string_view text, uint32_
         MessageBox(nullptr, u"SaveAllDataToFile :open file failed", u"err", MB_OK);
         break;
     case CaptureResult::WriteFailed:
-        MessageBox(nullptr, u"SaveAllDataToFile :write file failed", u"err", MB_OK);
+        MessageBox(nullptr, WriteFailedText(u"SaveAllDataToFile :write file failed", error), u"err",
+                   MB_OK);
         break;
     }
     return current;

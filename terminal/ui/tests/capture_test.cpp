@@ -1,9 +1,14 @@
 // Capture to file: the save button and Log all, with their failure messages.
 
+#include "../src/capture_file.h"
 #include "terminal_fixture.h"
 
+#include <platform/system/error.h>
 #include <platform/window/testing.h>
 #include <terminal/core/receive_text.h>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -70,6 +75,78 @@ TEST_F(TerminalTest, SaveIntoAFolderThatCannotHoldFilesReportsIt) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, u"create file failed");
     EXPECT_EQ(boxes[0].caption, u"VARDI");
+}
+
+// While it lives, no file of this process grows past `bytes`: a write beyond
+// fails as on a full disk (EFBIG, which the device calls ERROR_DISK_FULL).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        ::signal(SIGXFSZ, m_oldSignal);
+    }
+
+private:
+    rlimit m_old{};
+    sighandler_t m_oldSignal = nullptr;
+};
+
+TEST_F(TerminalTest, ASaveOnAFullDiskNamesItAndLeavesNoFile) {
+    Run([&](CDlgTerminal& dlg) {
+        dlg.SetDlgItemText(IDC_EDIT_RECEIVE, std::u16string(4096, u'x'));
+        FileSizeLimit full(1000);
+        wt::Click(dlg, IDC_BTN_SAVE);
+    });
+    EXPECT_TRUE(CaptureFiles(HostPath(u"\\SDMMC\\VARDI")).empty());
+    EXPECT_EQ(fs::directory_iterator(HostPath(u"\\SDMMC\\VARDI")), fs::directory_iterator())
+        << "no temporary file is left either";
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, u"write file failed: the disk is full (ERROR_DISK_FULL, 112)");
+}
+
+// A capture that does not fit leaves every file as it was: an earlier
+// capture whole, and no new file at all.
+TEST_F(TerminalTest, ACaptureThatDoesNotFitLeavesTheFilesAsTheyWere) {
+    const std::u16string earlier = u"\\SDMMC\\VARDI\\SAVE-earlier.txt";
+    ASSERT_EQ(WriteCaptureFile(earlier, u"first", CaptureMode::Create), CaptureResult::Ok);
+    const std::string before = ReadHostFile(HostPath(earlier));
+    EXPECT_EQ(before, std::string("first") + '\0');
+    const struct {
+        const char* name;
+        std::u16string path;
+        CaptureMode mode;
+    } cases[] = {
+        {"append to an existing file", earlier, CaptureMode::Append},
+        {"replace an existing file", earlier, CaptureMode::Create},
+        {"append to a new file", u"\\SDMMC\\VARDI\\SAVE-new-log.txt", CaptureMode::Append},
+        {"create a new file", u"\\SDMMC\\VARDI\\SAVE-new.txt", CaptureMode::Create},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CaptureResult result;
+        uint32_t error = 0;
+        {
+            FileSizeLimit full(100);
+            result = WriteCaptureFile(c.path, std::u16string(500, u'y'), c.mode);
+            error = hh::sys::GetLastError();
+        }
+        EXPECT_EQ(result, CaptureResult::WriteFailed);
+        EXPECT_EQ(error, hh::sys::ERROR_DISK_FULL);
+        EXPECT_EQ(ReadHostFile(HostPath(earlier)), before);
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(HostPath(u"\\SDMMC\\VARDI"))) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"SAVE-earlier.txt"});
 }
 
 TEST_F(TerminalTest, LogAllKeepsEveryByteOfALongStreamInTheFilesAndTheDisplay) {

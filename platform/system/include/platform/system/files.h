@@ -70,6 +70,8 @@ public:
     bool Seek(int64_t distance, uint32_t moveMethod, uint64_t* newPosition = nullptr);
     bool SeekToEnd() { return Seek(0, FILE_END); }
     std::optional<uint64_t> Size() const;
+    /// SetEndOfFile: the file ends at the current position.
+    bool SetEndOfFile();
     /// FlushFileBuffers: the data reaches the disk.
     bool Flush();
     void Close();
