@@ -7,11 +7,14 @@
 #include <platform/system/testing.h>
 #include <simulator/backlight/backlight_driver.h>
 #include <simulator/device/simulated_device.h>
+#include <simulator/state/device_state.h>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -23,7 +26,10 @@ std::optional<hh::sys::testing::TempDeviceRoot>& Device() {
     static std::optional<hh::sys::testing::TempDeviceRoot> device;
     if (!device) {
         device.emplace();
-        hh::sim::RegisterSimulatedDevice([] {});
+        if (!hh::sim::RegisterSimulatedDevice([] {})) {
+            std::fprintf(stderr, "%s\n", hh::sim::state::StateErrorText().c_str());
+            std::exit(1);
+        }
     }
     return device;
 }

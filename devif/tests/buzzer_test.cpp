@@ -159,7 +159,7 @@ TEST_F(BuzzerTest, AStopDuringAToneSilencesItAtOnce) {
     ASSERT_FALSE(tones.empty());
     EXPECT_EQ(tones.back().second, 0u);
     EXPECT_EQ(tones.front(), (std::pair<int64_t, uint32_t>{200, 5}));
-    EXPECT_FALSE(sim::ReadBacklightState().sounding);
+    EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
 }
 
 // A "BKL" driver that holds one chosen request of the beep thread until the
@@ -247,7 +247,7 @@ TEST_F(BuzzerTest, AStopBetweenAWaitAndItsToneStillLeavesTheBuzzerSilent) {
     std::vector<std::pair<int64_t, uint32_t>> tones = Tones();
     ASSERT_FALSE(tones.empty());
     EXPECT_EQ(tones.back().second, 0u);
-    EXPECT_FALSE(sim::ReadBacklightState().sounding);
+    EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
 }
 
 TEST_F(BuzzerTest, AStopThatFindsTheSequenceEndingDoesNotCutTheNextShort) {
@@ -283,7 +283,7 @@ TEST(BuzzerChild, ThreadStartFailure) {
         GTEST_SKIP() << "runs as the child of AThreadThatCannotStartLeavesTheBuzzerIdle";
     }
     sys::testing::TempDeviceRoot device;
-    sim::RegisterSimulatedDevice([] {});
+    ASSERT_TRUE(sim::RegisterSimulatedDevice([] {}));
     // Warm up everything the calls need before the limit: the state database,
     // the driver, the event.
     BuzzerStop();

@@ -106,7 +106,7 @@ class HalvixTest : public sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();
-        sim::RegisterSimulatedDevice([this] { ++restarts; });
+        ASSERT_TRUE(sim::RegisterSimulatedDevice([this] { ++restarts; }));
     }
     void TearDown() override {
         sim::StopCalibrationWatcher();

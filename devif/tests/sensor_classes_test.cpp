@@ -180,7 +180,7 @@ TEST_F(SensorClassesTest, BarometerGettersAndSettersRoundTrip) {
     uint32_t newPressure = 92000;
     EXPECT_EQ(barometer.SetCurAltitude(newAltitude), 1);
     EXPECT_EQ(barometer.SetCurPressure(newPressure), 1);
-    EXPECT_EQ(sim::ReadBarometer(), (sim::BarometerReading{800, 92000, -63}));
+    EXPECT_EQ(sim::ReadBarometer().value(), (sim::BarometerReading{800, 92000, -63}));
 }
 
 TEST_F(SensorClassesTest, ARefusedBarometerRequestClosesUntilOpenedAgain) {

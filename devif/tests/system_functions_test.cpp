@@ -64,7 +64,7 @@ TEST_F(SystemFunctionsTest, EveryDriverExportGivesItsFailureValueWithItsDriverOf
     }
     EXPECT_EQ(count, 5);
     EXPECT_EQ(restarts, 0);
-    EXPECT_FALSE(sim::DeviceSuspended());
+    EXPECT_FALSE(sim::DeviceSuspended().value());
 }
 
 TEST_F(SystemFunctionsTest, BacklightAndScreenRoundTripThroughTheDriver) {
@@ -76,7 +76,7 @@ TEST_F(SystemFunctionsTest, BacklightAndScreenRoundTripThroughTheDriver) {
     } cases[] = {{0, false}, {1, true}, {0, false}, {2, true}, {-1, true}};
     for (auto c : cases) {
         EXPECT_EQ(ScreenOnOff(c.on), 1);
-        EXPECT_EQ(sim::ReadBacklightState().screenOn, c.screenOn) << c.on;
+        EXPECT_EQ(sim::ReadBacklightState().value().screenOn, c.screenOn) << c.on;
     }
 }
 
@@ -152,7 +152,7 @@ TEST_F(SystemFunctionsTest, SetBKLSuspendTimeoutCreatesTheKeyAndStoresBothValues
 }
 
 TEST_F(SystemFunctionsTest, DeviceUuidNeedsSixteenBytesAndWritesNoMore) {
-    const std::vector<uint8_t> uuid = sim::DeviceUuid();
+    const std::vector<uint8_t> uuid = sim::DeviceUuid().value();
     struct {
         uint32_t size;
         int result;
@@ -252,7 +252,7 @@ TEST_F(SystemFunctionsTest, TheSimulatedBatteryReachesTheExports) {
 TEST_F(SystemFunctionsTest, UsbModeFollowsTheCurrentClientsName) {
     EXPECT_EQ(GetUSBMode(), 0);
     EXPECT_EQ(SetUSBMode(5), 1);
-    EXPECT_EQ(sim::CurrentUsbClient(), "Mass_Storage_Class");
+    EXPECT_EQ(sim::CurrentUsbClient().value(), "Mass_Storage_Class");
     EXPECT_EQ(GetUSBMode(), 1);
     EXPECT_EQ(SetUSBMode(0), 1);
     EXPECT_EQ(GetUSBMode(), 0);
@@ -328,7 +328,7 @@ TEST_F(SystemFunctionsTest, PowerRequestsAreRecordedWithTheirValues) {
     EXPECT_EQ(GetUSBAdaptStus(), 3u);
     EXPECT_EQ(Recover(), 1);
     EXPECT_EQ(ShutDown(), 0);
-    EXPECT_TRUE(sim::DeviceSuspended());
+    EXPECT_TRUE(sim::DeviceSuspended().value());
     EXPECT_EQ(Reboot(), 1);
     EXPECT_EQ(restarts, 1);
     std::vector<sim::PowerRequest> requests;
@@ -344,7 +344,7 @@ TEST_F(SystemFunctionsTest, PowerRequestsAreRecordedWithTheirValues) {
 TEST_F(SystemFunctionsTest, ShutDownWithoutThePowerDriverDoesNotSuspend) {
     Off("PWR1");
     EXPECT_EQ(ShutDown(), -1);
-    EXPECT_FALSE(sim::DeviceSuspended());
+    EXPECT_FALSE(sim::DeviceSuspended().value());
     EXPECT_EQ(Reboot(), 1); // the restart is still asked for
     EXPECT_EQ(restarts, 1);
 }
@@ -355,7 +355,7 @@ TEST_F(SystemFunctionsTest, CardIdNeedsSixteenBytesAndPrintsTheError) {
             uint8_t buffer[32];
             std::memset(buffer, 0xAA, sizeof buffer);
             int result = GetCardID(buffer, size);
-            std::vector<uint8_t> cid = sim::CardId();
+            std::vector<uint8_t> cid = sim::CardId().value();
             bool untouched = true;
             for (uint32_t i = 0; i < 32; ++i) {
                 uint8_t expected = result && i < 16 ? cid[i] : 0xAA;

@@ -8,6 +8,7 @@
 #include <platform/window/device_screen.h>
 #include <simulator/device/simulated_device.h>
 #include <simulator/keypad/keypad.h>
+#include <simulator/state/device_state.h>
 
 #include <cstdio>
 #include <string>
@@ -19,7 +20,10 @@ int main() {
         std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedDevice();
+    if (!hh::sim::RegisterSimulatedDevice()) {
+        std::fprintf(stderr, "V5520Demo: %s\n", hh::sim::state::StateErrorText().c_str());
+        return 1;
+    }
     hh::win::Application application(u"V5520Demo");
     hh::win::FollowDeviceDisplay();
     // The device's keypad: keys sent with devctl key reach the focused page.

@@ -13,6 +13,7 @@
 #include <platform/window/device_screen.h>
 #include <platform/window/ui_thread.h>
 #include <simulator/device/simulated_device.h>
+#include <simulator/state/device_state.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -68,7 +69,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedDevice();
+    if (!hh::sim::RegisterSimulatedDevice()) {
+        std::fprintf(stderr, "V5520Demo-screens: %s\n", hh::sim::state::StateErrorText().c_str());
+        return 1;
+    }
     hh::win::Application application(u"V5520Demo");
     hh::win::FollowDeviceDisplay();
     devtest::CDlgMain dlg;

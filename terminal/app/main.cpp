@@ -6,6 +6,7 @@
 #include <platform/system/serial_port.h>
 #include <platform/window/application.h>
 #include <simulator/device/simulated_device.h>
+#include <simulator/state/device_state.h>
 #include <terminal/ui/dlg_terminal.h>
 
 #include <cstdio>
@@ -19,7 +20,10 @@ int main() {
         return 1;
     }
     hh::sys::RegisterSerialDriver();
-    hh::sim::RegisterSimulatedDevice();
+    if (!hh::sim::RegisterSimulatedDevice()) {
+        std::fprintf(stderr, "VARDI: %s\n", hh::sim::state::StateErrorText().c_str());
+        return 1;
+    }
 
     hh::win::Application app(u"VARDI");
     terminal::CDlgTerminal dialog;

@@ -30,7 +30,7 @@ void AddAccelCommand(CLI::App& app) {
             a.z = static_cast<int16_t>(ParseNumber((*values)[2], -32768, 32767, "Z"));
             Check(sim::StoreAcceleration(a), "the reading could not be stored");
         }
-        sim::Acceleration a = sim::ReadAcceleration();
+        sim::Acceleration a = Value(sim::ReadAcceleration());
         std::printf("%d %d %d\n", a.x, a.y, a.z);
     });
 }

@@ -16,7 +16,7 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    sim::BacklightState s = sim::ReadBacklightState();
+    sim::BacklightState s = Value(sim::ReadBacklightState());
     std::printf("level: %u\nscreen: %s\n", s.level, s.screenOn ? "on" : "off");
 }
 

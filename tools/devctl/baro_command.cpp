@@ -15,7 +15,7 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    sim::BarometerReading r = sim::ReadBarometer();
+    sim::BarometerReading r = Value(sim::ReadBarometer());
     std::printf("altitude: %d m\npressure: %d (1/100 mb)\ntemperature: %d (1/10 C)\n", r.altitude,
                 r.pressure, r.temperature);
 }
@@ -24,17 +24,16 @@ void Show() {
 
 void AddBaroCommand(CLI::App& app) {
     CLI::App* baro = app.add_subcommand("baro", "The barometric sensor");
-    for (const char* part : {"altitude", "pressure", "temperature"}) {
+    for (auto [name, part] : {std::pair{"altitude", sim::BarometerPart::Altitude},
+                              std::pair{"pressure", sim::BarometerPart::Pressure},
+                              std::pair{"temperature", sim::BarometerPart::Temperature}}) {
         auto value = std::make_shared<std::string>();
-        std::string name = part;
-        CLI::App* sub = baro->add_subcommand(name, "Sets the " + name);
+        CLI::App* sub = baro->add_subcommand(name, std::string("Sets the ") + name);
         sub->add_option("N", *value, "A 32-bit signed number")->required();
-        sub->callback([value, name] {
-            auto n = static_cast<int32_t>(ParseNumber(*value, INT32_MIN, INT32_MAX, "the " + name));
+        sub->callback([value, what = std::string("the ") + name, part] {
+            auto n = static_cast<int32_t>(ParseNumber(*value, INT32_MIN, INT32_MAX, what));
             CheckState();
-            sim::BarometerReading r = sim::ReadBarometer();
-            (name == "altitude" ? r.altitude : name == "pressure" ? r.pressure : r.temperature) = n;
-            Check(sim::StoreBarometer(r), "the reading could not be stored");
+            Check(sim::StoreBarometerPart(part, n), "the reading could not be stored");
             Show();
         });
     }

@@ -17,7 +17,7 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    sim::Battery b = sim::ReadBattery();
+    sim::Battery b = Value(sim::ReadBattery());
     std::printf("percent: %d\ncharging: %s\nac: %s\nbattery: %s\n", b.percent,
                 b.charging ? "yes" : "no", b.ac ? "yes" : "no", b.absent ? "absent" : "present");
 }
@@ -43,15 +43,21 @@ void AddBatteryCommand(CLI::App& app) {
     auto* absent = set->add_flag("--absent", o->absent, "No battery in the device");
     set->add_flag("--present", o->present, "A battery in the device")->excludes(absent);
     set->callback([o] {
-        CheckState();
-        sim::Battery b = sim::ReadBattery();
+        // Only what is named changes, in one transaction: another process
+        // changing another part at the same moment keeps its change.
+        sim::BatteryChange change;
         if (o->percent) {
-            b.percent = static_cast<int>(ParseNumber(*o->percent, 0, 100, "the charge in percent"));
+            change.percent =
+                static_cast<int>(ParseNumber(*o->percent, 0, 100, "the charge in percent"));
         }
-        b.charging = o->charging ? true : o->discharging ? false : b.charging;
-        b.ac = o->ac ? true : o->noAc ? false : b.ac;
-        b.absent = o->absent ? true : o->present ? false : b.absent;
-        Check(sim::StoreBattery(b), "the battery could not be stored");
+        auto either = [](bool yes, bool no) {
+            return yes || no ? std::optional<bool>(yes) : std::nullopt;
+        };
+        change.charging = either(o->charging, o->discharging);
+        change.ac = either(o->ac, o->noAc);
+        change.absent = either(o->absent, o->present);
+        CheckState();
+        Check(sim::ChangeBattery(change), "the battery could not be stored");
         Show();
     });
     ShowWhenAlone(battery, Show);

@@ -263,8 +263,9 @@ void AddCallCommand(CLI::App& app) {
     call->add_option("ARGS", *args, "Its arguments");
     call->callback([name, args] {
         RequireDevice();
-        CheckState();
-        sim::RegisterSimulatedDevice();
+        if (!sim::RegisterSimulatedDevice()) {
+            throw CommandError(FailureText());
+        }
         Library lib;
         size_t colons = name->find("::");
         if (colons != std::string::npos) {

@@ -17,8 +17,9 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
+    std::vector<uint8_t> cid = Value(sim::CardId());
     std::printf("card: %s\ncid: %s\n", sim::CardPresent() ? "present" : "removed",
-                sim::HexText(sim::CardId()).c_str());
+                sim::HexText(cid).c_str());
 }
 
 } // namespace

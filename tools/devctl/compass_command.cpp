@@ -18,11 +18,11 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    sim::CalibrationStatus c = sim::ReadCalibrationStatus();
+    sim::CalibrationStatus c = Value(sim::ReadCalibrationStatus());
     std::printf("azimuth: %d\nnext: %s\nrate: %d\ncalibration: %s %s %d/%d\n",
-                sim::CompassAzimuth(), sim::CalibrationOutcome().c_str(),
-                sim::CalibrationSampleRate(), c.phase.c_str(), c.running ? "running" : "idle",
-                c.samples, c.target);
+                Value(sim::CompassAzimuth()), Value(sim::CalibrationOutcome()).c_str(),
+                Value(sim::CalibrationSampleRate()), c.phase.c_str(),
+                c.running ? "running" : "idle", c.samples, c.target);
 }
 
 } // namespace

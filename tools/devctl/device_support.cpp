@@ -57,21 +57,25 @@ bool ParseOnOff(const std::string& text, const std::string& what) {
 }
 
 void CheckState() {
-    int64_t probe = 0;
-    if (!sim::state::GetInt("devctl.probe", 0, probe)) {
+    if (!sim::state::Check()) {
         throw CommandError(sim::state::StateErrorText());
     }
+}
+
+std::string FailureText() {
+    std::string why = sim::state::StateErrorText();
+    return why.empty() ? sys::ErrorText(sys::GetLastError()) : why;
 }
 
 void Check(bool ok, const std::string& doing) {
     if (ok) {
         return;
     }
-    std::string why = sim::state::StateErrorText();
-    if (why.empty()) {
-        why = "error " + std::to_string(sys::GetLastError());
+    // A damaged store is the whole story, whatever was being done.
+    if (sys::GetLastError() == sys::ERROR_FILE_CORRUPT) {
+        throw CommandError(FailureText());
     }
-    throw CommandError(doing + ": " + why);
+    throw CommandError(doing + ": " + FailureText());
 }
 
 void ShowWhenAlone(CLI::App* verb, std::function<void()> show) {

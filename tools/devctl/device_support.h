@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace hh::devctl {
@@ -24,6 +25,20 @@ void CheckState();
 /// Throws CommandError("<doing>: <why>") when ok is false, with the store's
 /// message or the last error.
 void Check(bool ok, const std::string& doing);
+
+/// Why the last read or write of the device failed: the store's one-line
+/// message, or the last error's text.
+std::string FailureText();
+
+/// What a reader of the device gave; CommandError with FailureText() when it
+/// gave nothing (the state is never shown as its defaults).
+template <typename T>
+T Value(std::optional<T> value) {
+    if (!value) {
+        throw CommandError(FailureText());
+    }
+    return std::move(*value);
+}
 
 /// Runs `show` when the verb was given without a subcommand (CLI11 runs a
 /// verb's own callback after its subcommand's).

@@ -5,6 +5,7 @@
 
 #include "device_support.h"
 
+#include <platform/system/error.h>
 #include <simulator/state/driver_support.h>
 
 #include <cstdio>
@@ -16,7 +17,11 @@ namespace {
 
 void Show() {
     for (const std::string& name : sim::SwitchableDrivers()) {
-        std::printf("%s %s\n", name.c_str(), sim::DriverAvailable(name) ? "on" : "off");
+        const bool on = sim::DriverAvailable(name);
+        if (!on && sys::GetLastError() != sys::ERROR_FILE_NOT_FOUND) {
+            throw CommandError(FailureText());
+        }
+        std::printf("%s %s\n", name.c_str(), on ? "on" : "off");
     }
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 void Show() {
     for (const char* which : {"platform", "oem", "os"}) {
-        std::printf("%s: %s\n", which, sim::DeviceText(which).c_str());
+        std::printf("%s: %s\n", which, Value(sim::DeviceText(which)).c_str());
     }
 }
 

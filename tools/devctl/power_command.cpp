@@ -23,14 +23,6 @@
 
 namespace hh::devctl {
 
-namespace {
-
-std::string ErrorText() {
-    return "error " + std::to_string(sys::GetLastError());
-}
-
-} // namespace
-
 void AddPowerCommand(CLI::App& app) {
     CLI::App* power = app.add_subcommand(
         "power", "The power driver: recover flag, requests received, suspend and wake");
@@ -41,14 +33,16 @@ void AddPowerCommand(CLI::App& app) {
     flag->callback([value] {
         if (*value) {
             if (!sim::StoreRecoverFlag(ParseUint32(**value, "32-bit number"))) {
-                throw CommandError("the recover flag could not be stored (" + ErrorText() + ")");
+                throw CommandError("the recover flag could not be stored: " +
+                                   sys::ErrorText(sys::GetLastError()));
             }
             return;
         }
         RequireDevice();
         std::optional<uint32_t> stored = sim::ReadStoredRecoverFlag();
         if (!stored) {
-            throw CommandError("the recover flag could not be read (" + ErrorText() + ")");
+            throw CommandError("the recover flag could not be read: " +
+                               sys::ErrorText(sys::GetLastError()));
         }
         std::printf("%u\n", *stored);
     });
@@ -67,7 +61,9 @@ void AddPowerCommand(CLI::App& app) {
                         r.code, r.value);
         }
     });
-    auto showState = [] { std::printf("%s\n", sim::DeviceSuspended() ? "suspended" : "awake"); };
+    auto showState = [] {
+        std::printf("%s\n", Value(sim::DeviceSuspended()) ? "suspended" : "awake");
+    };
     power->add_subcommand("state", "Prints whether the device sleeps")->callback([showState] {
         RequireDevice();
         CheckState();
@@ -87,8 +83,8 @@ void AddPowerCommand(CLI::App& app) {
     CLI::App* restart = app.add_subcommand("restart", "Restarts the simulated device");
     restart->callback([] {
         if (!sim::RestartSimulatedDevice()) {
-            throw CommandError("the device restarted, but the recover flag could not be updated (" +
-                               ErrorText() + ")");
+            throw CommandError("the device did not restart: " +
+                               sys::ErrorText(sys::GetLastError()));
         }
         std::printf("restarted\n");
     });

@@ -17,8 +17,8 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    std::printf("client: %s\nadapter: %u\n", sim::CurrentUsbClient().c_str(),
-                sim::UsbAdapterStatus());
+    std::printf("client: %s\nadapter: %u\n", Value(sim::CurrentUsbClient()).c_str(),
+                Value(sim::UsbAdapterStatus()));
 }
 
 } // namespace

@@ -16,7 +16,7 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    std::printf("%s\n", sim::HexText(sim::DeviceUuid()).c_str());
+    std::printf("%s\n", sim::HexText(Value(sim::DeviceUuid())).c_str());
 }
 
 } // namespace

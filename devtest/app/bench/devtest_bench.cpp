@@ -80,7 +80,10 @@ void StartToFirstPaint(benchmark::State& state) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     hh::sys::SetModuleName(u"V5520Demo");
-    hh::sim::RegisterSimulatedDevice([] {});
+    if (!hh::sim::RegisterSimulatedDevice([] {})) {
+        state.SkipWithError("the device state cannot be used");
+        return;
+    }
     for (auto _ : state) {
         const Clock::time_point start = Clock::now();
         hh::win::Application app(u"V5520Demo");

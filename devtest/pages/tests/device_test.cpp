@@ -180,7 +180,8 @@ TEST_F(DeviceTest, BacklightSliderReachesTheDriverAndTurnOffDarkensTheScreen) {
         EXPECT_TRUE(
             wt::ProcessEventsUntil([&] { return TextOf(page, IDC_STATIC_LEVEL) == start; }));
         page.Item<win::Trackbar>(IDC_SLIDER_BACKLIGHT)->SetPos(80);
-        EXPECT_TRUE(wt::ProcessEventsUntil([] { return sim::ReadBacklightState().level == 80; }));
+        EXPECT_TRUE(
+            wt::ProcessEventsUntil([] { return sim::ReadBacklightState().value().level == 80; }));
         EXPECT_EQ(TextOf(page, IDC_STATIC_LEVEL), u"80");
         EXPECT_TRUE(
             wt::ProcessEventsUntil([] { return win::ShownDisplayEffect().dimAlpha == 40; }));
@@ -188,14 +189,14 @@ TEST_F(DeviceTest, BacklightSliderReachesTheDriverAndTurnOffDarkensTheScreen) {
         bool darkDuringTheWait = false;
         std::thread mover([&] {
             if (clock_.waitForBlockedThreads(1)) {
-                darkDuringTheWait = !sim::ReadBacklightState().screenOn;
+                darkDuringTheWait = !sim::ReadBacklightState().value().screenOn;
                 clock_.advance(2000ms);
             }
         });
         wt::Click(page, IDC_BTN_SCREEN_OFF);
         mover.join();
         EXPECT_TRUE(darkDuringTheWait);
-        EXPECT_TRUE(sim::ReadBacklightState().screenOn);
+        EXPECT_TRUE(sim::ReadBacklightState().value().screenOn);
         EXPECT_FALSE(win::ShownDisplayEffect().dark);
     });
 }
@@ -217,7 +218,7 @@ TEST_F(DeviceTest, PlayRingsFiveTonesAndTheMarkerShowsMeanwhile) {
             }
         }
         EXPECT_EQ(sounded, 5);
-        EXPECT_FALSE(sim::ReadBacklightState().sounding);
+        EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
     });
 }
 
@@ -225,9 +226,9 @@ TEST_F(DeviceTest, UsbAndBluetoothButtonsReachTheirDrivers) {
     RunMain([&](CDlgMain& dlg) {
         SelectTab(6);
         wt::Click(dlg.PageAt(6), IDC_RADIO_MASSSTORAGE);
-        EXPECT_EQ(sim::CurrentUsbClient(), sim::kMassStorageClient);
+        EXPECT_EQ(sim::CurrentUsbClient().value(), sim::kMassStorageClient);
         wt::Click(dlg.PageAt(6), IDC_RADIO_ACTIVESYNC);
-        EXPECT_EQ(sim::CurrentUsbClient(), sim::kSerialClient);
+        EXPECT_EQ(sim::CurrentUsbClient().value(), sim::kSerialClient);
         // Changed from outside: the page, chosen again, shows it.
         sim::StoreUsbClient(sim::kMassStorageClient);
         SelectTab(0);
@@ -252,7 +253,7 @@ TEST_F(DeviceTest, ShutdownFromTheNotificationSuspendsUntilWoken) {
         ASSERT_TRUE(
             wt::ProcessEventsUntil([&] { return Visible(window, IDC_BTN_NOTIFY_SHUTDOWN); }));
         wt::Click(window, IDC_BTN_NOTIFY_SHUTDOWN);
-        EXPECT_TRUE(sim::DeviceSuspended());
+        EXPECT_TRUE(sim::DeviceSuspended().value());
         EXPECT_TRUE(wt::ProcessEventsUntil([] { return win::ShownDisplayEffect().dark; }));
         EXPECT_TRUE(window.IsWindowVisible()) << "the window is not hidden";
         sim::SetDeviceSuspended(false);

@@ -21,12 +21,12 @@ void PageTest::SetUp() {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("HANDHELD_SCREEN", "480x272", 1);
     app_.emplace(u"V5520Demo");
-    hh::sim::RegisterSimulatedDevice([this] {
+    ASSERT_TRUE(hh::sim::RegisterSimulatedDevice([this] {
         ++restarts_;
         if (main_) {
             main_->EndDialog(0);
         }
-    });
+    }));
     // The compass opens, and its polls wait briefly on the UI thread.
     StartClockPump();
 }

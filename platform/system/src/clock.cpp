@@ -368,16 +368,24 @@ uint32_t GetTickCount() {
     return static_cast<uint32_t>(DeviceUptimeMs());
 }
 
-void RestartDeviceClock() {
+bool RestartDeviceClock(std::span<const StateFileContents> alongWith) {
     VirtualClock& vc = Virtual();
     if (vc.installed.load()) {
+        if (!alongWith.empty() && !WriteStateFiles(alongWith)) {
+            return false;
+        }
         std::lock_guard lock(vc.mutex);
         vc.uptimeBase = vc.now.load();
-        return;
+        return true;
     }
     std::lock_guard lock(g_bootMutex);
-    WriteBootFile(detail::MonotonicMs(), false);
+    std::vector<StateFileContents> files(alongWith.begin(), alongWith.end());
+    files.push_back({kBootFile, std::to_string(detail::MonotonicMs()) + "\n"});
+    if (!WriteStateFiles(files)) {
+        return false;
+    }
     g_boot.valid = false;
+    return true;
 }
 
 void Sleep(uint32_t ms) {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 extern char** environ;
@@ -304,6 +305,11 @@ Process StartDeviceProcess(std::u16string_view cePath, const std::vector<std::st
     }
     SetLastError(ERROR_SUCCESS);
     return Process(pidfd, pid, true);
+}
+
+void ExitProcessNow(int exitCode) {
+    std::fflush(nullptr);
+    ::_exit(exitCode);
 }
 
 } // namespace hh::sys

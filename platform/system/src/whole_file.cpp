@@ -125,11 +125,12 @@ mode_t DefaultMode() {
     return 0666 & ~mask;
 }
 
-// Writes contents as the file leaf of folder: a pending file, flushed, named,
-// then the folder flushed. `old` is the replaced file, open for reading, or
-// -1. False with errno set.
-bool WriteDurably(int folder, const std::string& leaf, std::string_view contents, int old,
-                  PendingFile::Mode mode) {
+// Writes contents into a pending file of folder meant for leaf and flushes
+// it, without naming it yet. The file takes the permission bits and extended
+// attributes of `old`, the file it will replace, open for reading, or -1.
+// False with errno set.
+bool Stage(int folder, const std::string& leaf, std::string_view contents, int old,
+           PendingFile& file) {
     struct stat st {};
     mode_t bits = DefaultMode();
     if (old >= 0) {
@@ -138,13 +139,22 @@ bool WriteDurably(int folder, const std::string& leaf, std::string_view contents
         }
         bits = st.st_mode & 07777;
     }
+    return file.Open(folder, leaf, bits) && ::fchmod(file.fd(), bits) == 0 &&
+           (old < 0 || CopyExtendedAttributes(old, file.fd())) && WriteAll(file.fd(), contents) &&
+           file.Flush();
+}
+
+// Writes contents as the file leaf of folder: staged, named, then the folder
+// flushed. False with errno set.
+bool WriteDurably(int folder, const std::string& leaf, std::string_view contents, int old,
+                  PendingFile::Mode mode) {
     PendingFile file;
-    if (!file.Open(folder, leaf, bits) || ::fchmod(file.fd(), bits) != 0 ||
-        (old >= 0 && !CopyExtendedAttributes(old, file.fd())) || !WriteAll(file.fd(), contents) ||
-        !file.Flush() || !file.Publish(mode)) {
-        return false;
-    }
-    return FlushFolder(folder);
+    return Stage(folder, leaf, contents, old, file) && file.Publish(mode) && FlushFolder(folder);
+}
+
+Fd OpenForReplace(int folder, const std::string& leaf) {
+    return Fd(
+        ::openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 std::string HostLink(int fd) {
@@ -339,16 +349,41 @@ bool WriteStateFile(std::string_view name, std::string_view contents, StateWrite
         return false;
     }
     const std::string leaf(name);
-    Fd old(mode == StateWrite::Replace
-               ? ::openat(folder.get(), leaf.c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-               : -1);
+    Fd old = mode == StateWrite::Replace ? OpenForReplace(folder.get(), leaf) : Fd();
     if (WriteDurably(folder.get(), leaf, contents, old.get(),
                      mode == StateWrite::Replace ? PendingFile::Mode::Replace
                                                  : PendingFile::Mode::CreateNew)) {
         return true;
     }
     return FailErrno(ErrnoContext::CreateFile);
+}
+
+bool WriteStateFiles(std::span<const StateFileContents> files) {
+    for (const StateFileContents& file : files) {
+        if (!ValidStateName(file.name)) {
+            return Fail(ERROR_INVALID_NAME);
+        }
+    }
+    Fd folder = OpenStateFolder(true);
+    if (!folder.valid()) {
+        return false;
+    }
+    // Every file is on the disk under a temporary name before the first is
+    // named: what fails (a full disk) fails before anything has changed.
+    std::vector<PendingFile> staged(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string leaf(files[i].name);
+        Fd old = OpenForReplace(folder.get(), leaf);
+        if (!Stage(folder.get(), leaf, files[i].contents, old.get(), staged[i])) {
+            return FailErrno(ErrnoContext::CreateFile);
+        }
+    }
+    for (PendingFile& file : staged) {
+        if (!file.Publish(PendingFile::Mode::Replace)) {
+            return FailErrno();
+        }
+    }
+    return FlushFolder(folder.get()) || FailErrno();
 }
 
 StateFileLock::StateFileLock(std::string_view name) {

@@ -6,6 +6,7 @@
 #include <platform/window/application.h>
 #include <recovery/app/recovery_dlg.h>
 #include <simulator/device/simulated_device.h>
+#include <simulator/state/device_state.h>
 
 #include <cstdio>
 #include <string>
@@ -17,7 +18,10 @@ int main() {
         std::fprintf(stderr, "Restel: %s\n", error.c_str());
         return 1;
     }
-    hh::sim::RegisterSimulatedDevice();
+    if (!hh::sim::RegisterSimulatedDevice()) {
+        std::fprintf(stderr, "Restel: %s\n", hh::sim::state::StateErrorText().c_str());
+        return 1;
+    }
     hh::win::Application application(u"Restel");
     recovery::CRecoveryApp app;
     app.InitInstance();

@@ -4,6 +4,7 @@
 #include <platform/system/error.h>
 #include <platform/system/files.h>
 #include <platform/system/module_path.h>
+#include <platform/system/process.h>
 #include <platform/system/trace.h>
 #include <platform/system/wait.h>
 #include <platform/window/message_box.h>
@@ -13,8 +14,6 @@
 #include <recovery/config/path_config.h>
 #include <recovery/engine/copy_engine.h>
 #include <recovery/engine/power_requests.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,11 +45,6 @@ public:
 
 win::Font BoldArial(int height) {
     return win::Font(win::LogFont{height, win::FW_BOLD, false, u"Arial"});
-}
-
-void EndProcessNow(int exitCode) {
-    std::fflush(nullptr);
-    ::_exit(exitCode);
 }
 
 bool Acquire(sys::Mutex& mutex) {
@@ -169,7 +163,7 @@ int SetDisplayOrientation(uint32_t orientation) {
 
 CRecoveryDlg::CRecoveryDlg(EndProcessFn endProcess)
     : win::Dialog(RecoveryDialogTemplate()),
-      m_endProcess(endProcess ? std::move(endProcess) : EndProcessNow) {}
+      m_endProcess(endProcess ? std::move(endProcess) : sys::ExitProcessNow) {}
 
 CRecoveryDlg::~CRecoveryDlg() = default;
 

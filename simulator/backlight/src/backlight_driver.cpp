@@ -51,14 +51,15 @@ public:
 
 } // namespace
 
-BacklightState ReadBacklightState() {
-    BacklightState s;
-    s.level = static_cast<uint32_t>(state::IntOr(kLevel, kDefaultBacklightLevel));
-    s.screenOn = state::IntOr(kScreen, 1) != 0;
+std::optional<BacklightState> ReadBacklightState() {
+    int64_t level = 0, screen = 1;
     state::LogEntry last;
     bool found = false;
-    s.sounding = state::LastLogEntry(state::kToneLog, last, found) && found && last.a != 0;
-    return s;
+    if (!state::GetInt(kLevel, kDefaultBacklightLevel, level) ||
+        !state::GetInt(kScreen, 1, screen) || !state::LastLogEntry(state::kToneLog, last, found)) {
+        return std::nullopt;
+    }
+    return BacklightState{static_cast<uint32_t>(level), screen != 0, found && last.a != 0};
 }
 
 bool StoreBacklightLevel(uint32_t level) {
@@ -92,8 +93,11 @@ bool ClearToneLog() {
 }
 
 std::unique_ptr<sys::StreamDevice> BacklightDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1 || !DriverAvailable("BKL1")) {
+    if (request.index != 1) {
         FailWith(sys::ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!DriverAvailable("BKL1")) {
         return nullptr;
     }
     return std::make_unique<BacklightDevice>();

@@ -55,8 +55,11 @@ std::optional<uint32_t> ReadBluetoothPower() {
 }
 
 std::unique_ptr<sys::StreamDevice> BluetoothDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1 || !DriverAvailable("ANT1")) {
+    if (request.index != 1) {
         FailWith(sys::ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!DriverAvailable("ANT1")) {
         return nullptr;
     }
     return std::make_unique<BluetoothDevice>();

@@ -51,9 +51,13 @@ bool InsertCard() {
     return sys::CreateDirectory(u"\\SDMMC");
 }
 
-std::vector<uint8_t> CardId() {
+std::optional<std::vector<uint8_t>> CardId() {
+    std::string text;
+    if (!state::GetText("card.cid", kDefaultCid, text)) {
+        return std::nullopt;
+    }
     std::vector<uint8_t> cid;
-    if (!ParseHexBytes(state::TextOr("card.cid", kDefaultCid), 16, cid)) {
+    if (!ParseHexBytes(text, 16, cid)) {
         ParseHexBytes(kDefaultCid, 16, cid);
     }
     return cid;

@@ -63,13 +63,19 @@ int TargetCount(Phase phase) {
     return static_cast<int>(value > 30000 ? 30000 : value);
 }
 
-int SamplesNow(const CalibrationStatus& status, int64_t start) {
+// The samples counted so far of a calibration that runs since start.
+std::optional<int> SamplesNow(const CalibrationStatus& status, int64_t start) {
     if (!status.running) {
         return status.samples;
     }
+    std::optional<int> rate = CalibrationSampleRate();
+    std::optional<std::string> outcome = CalibrationOutcome();
+    if (!rate || !outcome) {
+        return std::nullopt;
+    }
     int64_t elapsed = sys::DeviceUptimeMs() - start;
-    int64_t samples = elapsed < 0 ? 0 : elapsed * CalibrationSampleRate() / 1000;
-    int64_t cap = CalibrationOutcome() == "stuck" ? status.target / 2 : status.target;
+    int64_t samples = elapsed < 0 ? 0 : elapsed * *rate / 1000;
+    int64_t cap = *outcome == "stuck" ? status.target / 2 : status.target;
     return static_cast<int>(samples < cap ? samples : cap);
 }
 
@@ -85,17 +91,30 @@ Watcher& TheWatcher() {
     return *watcher;
 }
 
+// Ends the calibration armed at start, unless it was armed again or powered
+// down meanwhile: the check and the end are one step of the device state.
 void Finish(int64_t start) {
-    if (state::IntOr(kStart, -1) != start || state::IntOr(kRunning, 0) == 0) {
-        return; // armed again, or powered down, meanwhile
-    }
-    std::string outcome = CalibrationOutcome();
-    if (outcome == "stuck") {
+    std::string outcome;
+    int64_t phase = kNone;
+    bool finished = false;
+    const bool stored = state::Transact([&] {
+        int64_t armedAt = -1, running = 0, target = 0;
+        std::optional<std::string> next = CalibrationOutcome();
+        if (!state::GetInt(kStart, -1, armedAt) || !state::GetInt(kRunning, 0, running) || !next ||
+            !state::GetInt(kPhase, kNone, phase) || !state::GetInt(kTarget, 0, target)) {
+            return false;
+        }
+        outcome = *next;
+        if (armedAt != start || running == 0 || outcome == "stuck") {
+            return true;
+        }
+        finished = true;
+        return state::SetInts(
+            {{kRunning, 0}, {kFinal, outcome == "success" ? target : target / 2}});
+    });
+    if (!stored || !finished) {
         return;
     }
-    auto phase = static_cast<Phase>(state::IntOr(kPhase, kNone));
-    int target = static_cast<int>(state::IntOr(kTarget, 0));
-    state::SetInts({{kRunning, 0}, {kFinal, outcome == "success" ? target : target / 2}});
     if (outcome == "success") {
         Signal(phase == kSide ? kSideSuccess : phase == kUpright ? kUprightSuccess : kHallSuccess);
     } else if (outcome == "failure") {
@@ -127,20 +146,25 @@ void StartWatcher(int64_t start, int64_t end) {
 bool Arm(Phase phase) {
     int target = TargetCount(phase);
     int64_t start = sys::DeviceUptimeMs();
-    if (!state::SetInts(
+    std::optional<int> rate = CalibrationSampleRate();
+    if (!rate ||
+        !state::SetInts(
             {{kPhase, phase}, {kStart, start}, {kTarget, target}, {kRunning, 1}, {kFinal, 0}})) {
         return false;
     }
     Signal(kProcessing);
-    int rate = CalibrationSampleRate();
-    StartWatcher(start, start + (int64_t{target} * 1000 + rate - 1) / rate);
+    StartWatcher(start, start + (int64_t{target} * 1000 + *rate - 1) / *rate);
     return true;
 }
 
+// Stops a running calibration where its count stands: the count is read and
+// stored in one step.
 bool PowerDown() {
-    CalibrationStatus status = ReadCalibrationStatus();
     StopCalibrationWatcher();
-    return state::SetInts({{kRunning, 0}, {kFinal, status.samples}});
+    return state::Transact([] {
+        std::optional<CalibrationStatus> status = ReadCalibrationStatus();
+        return status && state::SetInts({{kRunning, 0}, {kFinal, status->samples}});
+    });
 }
 
 template <size_t N>
@@ -190,8 +214,11 @@ public:
             if (!Answer<20>(out, bytesReturned)) {
                 return false;
             }
-            int16_t azimuth = CompassAzimuth();
-            std::memcpy(out.data(), &azimuth, sizeof azimuth);
+            std::optional<int16_t> azimuth = CompassAzimuth();
+            if (!azimuth) {
+                return false;
+            }
+            std::memcpy(out.data(), &*azimuth, sizeof *azimuth);
             return true;
         }
         case IOCTL_ECD_FCT_TEST: {
@@ -216,8 +243,12 @@ bool IsCalibrationOutcome(std::string_view outcome) {
            outcome == "stop" || outcome == "stuck";
 }
 
-std::string CalibrationOutcome() {
-    return state::TextOr("compass.next", "success");
+std::optional<std::string> CalibrationOutcome() {
+    std::string outcome;
+    if (!state::GetText("compass.next", "success", outcome)) {
+        return std::nullopt;
+    }
+    return outcome;
 }
 
 bool StoreCalibrationOutcome(std::string_view outcome) {
@@ -227,8 +258,11 @@ bool StoreCalibrationOutcome(std::string_view outcome) {
     return state::SetText("compass.next", outcome);
 }
 
-int CalibrationSampleRate() {
-    int64_t rate = state::IntOr("compass.rate", kDefaultSampleRate);
+std::optional<int> CalibrationSampleRate() {
+    int64_t rate = kDefaultSampleRate;
+    if (!state::GetInt("compass.rate", kDefaultSampleRate, rate)) {
+        return std::nullopt;
+    }
     return rate < 1 || rate > 10000 ? kDefaultSampleRate : static_cast<int>(rate);
 }
 
@@ -239,22 +273,35 @@ bool StoreCalibrationSampleRate(int samplesPerSecond) {
     return state::SetInt("compass.rate", samplesPerSecond);
 }
 
-int16_t CompassAzimuth() {
-    return static_cast<int16_t>(state::IntOr("compass.azimuth", 135));
+std::optional<int16_t> CompassAzimuth() {
+    int64_t azimuth = 135;
+    if (!state::GetInt("compass.azimuth", 135, azimuth)) {
+        return std::nullopt;
+    }
+    return static_cast<int16_t>(azimuth);
 }
 
 bool StoreCompassAzimuth(int16_t degrees) {
     return state::SetInt("compass.azimuth", degrees);
 }
 
-CalibrationStatus ReadCalibrationStatus() {
+std::optional<CalibrationStatus> ReadCalibrationStatus() {
     CalibrationStatus status;
-    int64_t phase = state::IntOr(kPhase, kNone);
+    int64_t phase = kNone, running = 0, target = 0, samples = 0, start = 0;
+    if (!state::GetInt(kPhase, kNone, phase) || !state::GetInt(kRunning, 0, running) ||
+        !state::GetInt(kTarget, 0, target) || !state::GetInt(kFinal, 0, samples) ||
+        !state::GetInt(kStart, 0, start)) {
+        return std::nullopt;
+    }
     status.phase = kPhaseNames[phase >= kNone && phase <= kGeneral ? phase : int64_t{kNone}];
-    status.running = state::IntOr(kRunning, 0) != 0;
-    status.target = static_cast<int>(state::IntOr(kTarget, 0));
-    status.samples = static_cast<int>(state::IntOr(kFinal, 0));
-    status.samples = SamplesNow(status, state::IntOr(kStart, 0));
+    status.running = running != 0;
+    status.target = static_cast<int>(target);
+    status.samples = static_cast<int>(samples);
+    std::optional<int> now = SamplesNow(status, start);
+    if (!now) {
+        return std::nullopt;
+    }
+    status.samples = *now;
     return status;
 }
 
@@ -270,8 +317,11 @@ void StopCalibrationWatcher() {
 }
 
 std::unique_ptr<sys::StreamDevice> CompassDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1 || !DriverAvailable("ECD1")) {
+    if (request.index != 1) {
         FailWith(sys::ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!DriverAvailable("ECD1")) {
         return nullptr;
     }
     return std::make_unique<CompassDevice>();

@@ -23,7 +23,7 @@ class CalibrationTest : public sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();
-        RegisterSimulatedDevice([] {});
+        ASSERT_TRUE(RegisterSimulatedDevice([] {}));
         clock.emplace(0);
         for (int i = 0; i < 8; ++i) {
             events[i] = sys::Event::Create(sys::EventReset::Manual, false,
@@ -95,7 +95,7 @@ TEST_F(CalibrationTest, AHallCalibrationCountsToTheRegistryCountAndSucceeds) {
     Run(2000);
     EXPECT_EQ(SampleCount(), 200);
     EXPECT_EQ(Signalled(), (std::vector<int>{2})); // HALL_CAL_SUCCESS
-    EXPECT_FALSE(ReadCalibrationStatus().running);
+    EXPECT_FALSE(ReadCalibrationStatus().value().running);
 }
 
 TEST_F(CalibrationTest, EachOutcomeSignalsItsEvent) {

@@ -7,28 +7,43 @@
 #include <simulator/kernel/simulated_kernel.h>
 #include <simulator/receiver/receiver_host.h>
 #include <simulator/sensors/sensor_drivers.h>
+#include <simulator/state/device_state.h>
 #include <simulator/usb/usb_function_driver.h>
+
+#include <mutex>
 
 namespace hh::sim {
 
 namespace {
 
+// The screen shows what the drivers last stored; while the device state
+// cannot be read it keeps what it last showed rather than the defaults.
 class SimulatedDisplay : public sys::DisplayStateSource {
 public:
     sys::DisplayState displayState() override {
-        BacklightState backlight = ReadBacklightState();
-        sys::DisplayState s;
-        s.screenOn = backlight.screenOn;
-        s.backlightLevel = backlight.level;
-        s.buzzerSounding = backlight.sounding;
-        s.suspended = DeviceSuspended();
-        return s;
+        std::optional<BacklightState> backlight = ReadBacklightState();
+        std::optional<bool> suspended = DeviceSuspended();
+        std::lock_guard lock(m_mutex);
+        if (backlight && suspended) {
+            m_last.screenOn = backlight->screenOn;
+            m_last.backlightLevel = backlight->level;
+            m_last.buzzerSounding = backlight->sounding;
+            m_last.suspended = *suspended;
+        }
+        return m_last;
     }
+
+private:
+    std::mutex m_mutex;
+    sys::DisplayState m_last{true, kDefaultBacklightLevel, false, false};
 };
 
 } // namespace
 
-void RegisterSimulatedDevice(ProgramEnd programEnd) {
+bool RegisterSimulatedDevice(ProgramEnd programEnd) {
+    if (!state::Check()) {
+        return false;
+    }
     sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
     sys::RegisterKernelServices(
         std::make_shared<SimulatedKernel>(RestartAndEnd(std::move(programEnd))));
@@ -40,6 +55,7 @@ void RegisterSimulatedDevice(ProgramEnd programEnd) {
     sys::RegisterStreamDriver("PSA", std::make_shared<BarometerDriver>());
     RegisterSimulatedPorts();
     sys::RegisterDisplayStateSource(std::make_shared<SimulatedDisplay>());
+    return true;
 }
 
 } // namespace hh::sim

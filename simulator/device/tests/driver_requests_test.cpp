@@ -19,7 +19,7 @@ class DriverRequestsTest : public sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
         DeviceRootTest::SetUp();
-        RegisterSimulatedDevice([] {});
+        ASSERT_TRUE(RegisterSimulatedDevice([] {}));
     }
 };
 

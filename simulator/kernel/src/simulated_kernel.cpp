@@ -23,7 +23,7 @@ std::string DefaultText(const std::string& which) {
 }
 
 bool Available() {
-    return DriverAvailable("KERNEL") || FailWith(sys::ERROR_NOT_SUPPORTED);
+    return DriverAvailable("KERNEL", sys::ERROR_NOT_SUPPORTED);
 }
 
 // Copies text and its NUL into a buffer of `capacity` characters.
@@ -46,21 +46,38 @@ bool CopyText(const std::string& text, char16_t* buffer, size_t capacity) {
 
 } // namespace
 
-Battery ReadBattery() {
-    Battery d;
-    return {static_cast<int>(state::IntOr("battery.percent", d.percent)),
-            state::IntOr("battery.charging", d.charging) != 0,
-            state::IntOr("battery.ac", d.ac) != 0, state::IntOr("battery.absent", d.absent) != 0};
+std::optional<Battery> ReadBattery() {
+    Battery b;
+    int64_t percent = 0, charging = 0, ac = 0, absent = 0;
+    if (!state::GetInt("battery.percent", b.percent, percent) ||
+        !state::GetInt("battery.charging", b.charging, charging) ||
+        !state::GetInt("battery.ac", b.ac, ac) ||
+        !state::GetInt("battery.absent", b.absent, absent)) {
+        return std::nullopt;
+    }
+    return Battery{static_cast<int>(percent), charging != 0, ac != 0, absent != 0};
 }
 
 bool StoreBattery(const Battery& b) {
-    if (b.percent < 0 || b.percent > 100) {
+    return ChangeBattery({b.percent, b.charging, b.ac, b.absent});
+}
+
+bool ChangeBattery(const BatteryChange& change) {
+    if (change.percent && (*change.percent < 0 || *change.percent > 100)) {
         return FailWith(sys::ERROR_INVALID_PARAMETER);
     }
-    return state::SetInts({{"battery.percent", b.percent},
-                           {"battery.charging", b.charging},
-                           {"battery.ac", b.ac},
-                           {"battery.absent", b.absent}});
+    std::vector<state::Change> changes;
+    if (change.percent) {
+        changes.push_back({"battery.percent", *change.percent});
+    }
+    for (auto [name, part] :
+         {std::pair{"battery.charging", change.charging}, std::pair{"battery.ac", change.ac},
+          std::pair{"battery.absent", change.absent}}) {
+        if (part) {
+            changes.push_back({name, *part ? 1 : 0});
+        }
+    }
+    return state::SetInts(changes);
 }
 
 sys::SystemPowerStatusEx PowerStatusOf(const Battery& b) {
@@ -81,9 +98,13 @@ sys::SystemPowerStatusEx PowerStatusOf(const Battery& b) {
     return s;
 }
 
-std::vector<uint8_t> DeviceUuid() {
+std::optional<std::vector<uint8_t>> DeviceUuid() {
+    std::string text;
+    if (!state::GetText("kernel.uuid", kDefaultUuid, text)) {
+        return std::nullopt;
+    }
     std::vector<uint8_t> uuid;
-    if (!ParseHexBytes(state::TextOr("kernel.uuid", kDefaultUuid), 16, uuid)) {
+    if (!ParseHexBytes(text, 16, uuid)) {
         ParseHexBytes(kDefaultUuid, 16, uuid);
     }
     return uuid;
@@ -96,8 +117,12 @@ bool StoreDeviceUuid(const std::vector<uint8_t>& uuid) {
     return state::SetText("kernel.uuid", HexText(uuid));
 }
 
-std::string DeviceText(const std::string& which) {
-    return state::TextOr("kernel.text." + which, DefaultText(which));
+std::optional<std::string> DeviceText(const std::string& which) {
+    std::string text;
+    if (!state::GetText("kernel.text." + which, DefaultText(which), text)) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 bool StoreDeviceText(const std::string& which, const std::string& text) {
@@ -107,8 +132,12 @@ bool StoreDeviceText(const std::string& which, const std::string& text) {
     return state::SetText("kernel.text." + which, text);
 }
 
-bool DeviceSuspended() {
-    return state::IntOr("power.suspended", 0) != 0;
+std::optional<bool> DeviceSuspended() {
+    int64_t suspended = 0;
+    if (!state::GetInt("power.suspended", 0, suspended)) {
+        return std::nullopt;
+    }
+    return suspended != 0;
 }
 
 bool SetDeviceSuspended(bool suspended) {
@@ -132,7 +161,11 @@ bool SimulatedKernel::kernelIoControl(uint32_t code, std::span<const std::byte> 
     }
     switch (code) {
     case IOCTL_HAL_GET_UUID: {
-        std::vector<uint8_t> uuid = DeviceUuid();
+        std::optional<std::vector<uint8_t>> read = DeviceUuid();
+        if (!read) {
+            return false;
+        }
+        const std::vector<uint8_t>& uuid = *read;
         if (out.size() < uuid.size()) {
             return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
         }
@@ -150,10 +183,14 @@ bool SimulatedKernel::kernelIoControl(uint32_t code, std::span<const std::byte> 
         if (selector != SPI_GETOSVERSION_SELECTOR) {
             return FailWith(sys::ERROR_NOT_SUPPORTED);
         }
-        std::u16string text = sys::Utf8ToUtf16(DeviceText("os"));
+        std::optional<std::string> os = DeviceText("os");
+        if (!os) {
+            return false;
+        }
+        std::u16string text = sys::Utf8ToUtf16(*os);
         size_t capacity = out.size() / sizeof(char16_t);
         std::vector<char16_t> buffer(capacity > 0 ? capacity : 1);
-        bool ok = CopyText(DeviceText("os"), buffer.data(), capacity);
+        bool ok = CopyText(*os, buffer.data(), capacity);
         size_t written = capacity == 0 ? 0 : (ok ? text.size() + 1 : capacity);
         std::memcpy(out.data(), buffer.data(), written * sizeof(char16_t));
         if (bytesReturned) {
@@ -162,8 +199,7 @@ bool SimulatedKernel::kernelIoControl(uint32_t code, std::span<const std::byte> 
         return ok || FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
     }
     case IOCTL_HAL_REBOOT:
-        m_restart();
-        return true;
+        return m_restart();
     default:
         return FailWith(sys::ERROR_NOT_SUPPORTED);
     }
@@ -177,15 +213,20 @@ bool SimulatedKernel::systemParametersInfo(uint32_t action, uint32_t uiParam, vo
     if (action != sys::SPI_GETPLATFORMTYPE && action != sys::SPI_GETOEMINFO) {
         return FailWith(sys::ERROR_NOT_SUPPORTED);
     }
-    return CopyText(DeviceText(action == sys::SPI_GETOEMINFO ? "oem" : "platform"),
-                    static_cast<char16_t*>(pvParam), uiParam);
+    std::optional<std::string> text =
+        DeviceText(action == sys::SPI_GETOEMINFO ? "oem" : "platform");
+    return text && CopyText(*text, static_cast<char16_t*>(pvParam), uiParam);
 }
 
 bool SimulatedKernel::powerStatus(sys::SystemPowerStatusEx& status, bool) {
     if (!Available()) {
         return false;
     }
-    status = PowerStatusOf(ReadBattery());
+    std::optional<Battery> battery = ReadBattery();
+    if (!battery) {
+        return false;
+    }
+    status = PowerStatusOf(*battery);
     return true;
 }
 

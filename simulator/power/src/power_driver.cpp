@@ -1,13 +1,12 @@
 #include <platform/system/clock.h>
 #include <platform/system/error.h>
+#include <platform/system/process.h>
 #include <platform/system/whole_file.h>
 #include <simulator/card/storage_card.h>
 #include <simulator/compass/compass_driver.h>
 #include <simulator/power/power_driver.h>
 #include <simulator/state/device_state.h>
 #include <simulator/state/driver_support.h>
-
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -24,8 +23,12 @@ constexpr const char* kLockFile = "power.lock";
 // The flag file holds the value in decimal and a line end.
 constexpr std::size_t kMaxFlagFile = 32;
 
+std::string FlagText(uint32_t value) {
+    return std::to_string(value) + "\n";
+}
+
 bool WriteFlagFile(uint32_t value) {
-    return sys::WriteStateFile(kFlagFile, std::to_string(value) + "\n");
+    return sys::WriteStateFile(kFlagFile, FlagText(value));
 }
 
 bool Record(uint32_t code, uint32_t value) {
@@ -45,10 +48,16 @@ public:
             return ReadInput(in, value) && Record(code, value);
         case IOCTL_POWER_RESTORE_REGISTRY:
             return Record(code, 0);
-        case IOCTL_POWER_USB_ADAPTER:
-            return WriteOutput(out, UsbAdapterStatus(), bytesReturned);
+        case IOCTL_POWER_USB_ADAPTER: {
+            std::optional<uint32_t> status = UsbAdapterStatus();
+            return status && WriteOutput(out, *status, bytesReturned);
+        }
         case IOCTL_POWER_SAMPLE_COUNT: {
-            int samples = ReadCalibrationStatus().samples;
+            std::optional<CalibrationStatus> calibration = ReadCalibrationStatus();
+            if (!calibration) {
+                return false;
+            }
+            int samples = calibration->samples;
             return WriteOutput(out, static_cast<int16_t>(samples > 32767 ? 32767 : samples),
                                bytesReturned);
         }
@@ -56,7 +65,11 @@ public:
             if (!CardPresent()) {
                 return FailWith(sys::ERROR_NOT_READY);
             }
-            std::vector<uint8_t> cid = CardId();
+            std::optional<std::vector<uint8_t>> read = CardId();
+            if (!read) {
+                return false;
+            }
+            const std::vector<uint8_t>& cid = *read;
             if (out.size() < cid.size()) {
                 return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
             }
@@ -117,19 +130,17 @@ public:
         if (code != IOCTL_HAL_REBOOT) {
             return FailWith(sys::ERROR_NOT_SUPPORTED);
         }
-        m_restart();
-        return true;
+        return m_restart();
     }
 
 private:
     RestartAction m_restart;
 };
 
+// Other threads of the program may still run: end at once, as the device's
+// restart does, without running static destructors under them.
 void EndProgram() {
-    std::fflush(nullptr);
-    // Other threads of the program may still run: end at once, as the
-    // device's restart does, without running static destructors under them.
-    ::_exit(0);
+    sys::ExitProcessNow(0);
 }
 
 } // namespace
@@ -165,22 +176,29 @@ bool StoreRecoverFlag(uint32_t value) {
 }
 
 bool RestartSimulatedDevice() {
-    bool ok = true;
-    {
-        sys::StateFileLock lock(kLockFile);
-        std::optional<uint32_t> flag = ReadStoredRecoverFlag();
-        if (!flag) {
-            ok = false;
-        } else if (*flag == kRecoverRequested) {
-            ok = WriteFlagFile(kRecoverPending);
-        }
+    sys::StateFileLock lock(kLockFile);
+    if (!lock.Held()) {
+        return false;
     }
-    sys::RestartDeviceClock();
-    return ok;
+    std::optional<uint32_t> flag = ReadStoredRecoverFlag();
+    if (!flag) {
+        return false;
+    }
+    // The new boot instant and the flag's new value are one step: a restart
+    // that cannot store both (a full disk) has not happened.
+    std::vector<sys::StateFileContents> changes;
+    if (*flag == kRecoverRequested) {
+        changes.push_back({kFlagFile, FlagText(kRecoverPending)});
+    }
+    return sys::RestartDeviceClock(changes);
 }
 
-uint32_t UsbAdapterStatus() {
-    return static_cast<uint32_t>(state::IntOr("usb.adapter", 0));
+std::optional<uint32_t> UsbAdapterStatus() {
+    int64_t status = 0;
+    if (!state::GetInt("usb.adapter", 0, status)) {
+        return std::nullopt;
+    }
+    return static_cast<uint32_t>(status);
 }
 
 bool StoreUsbAdapterStatus(uint32_t status) {
@@ -200,8 +218,11 @@ bool ReadPowerRequests(std::vector<PowerRequest>& requests) {
 }
 
 std::unique_ptr<sys::StreamDevice> PowerDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1 || !DriverAvailable("PWR1")) {
-        sys::SetLastError(sys::ERROR_FILE_NOT_FOUND);
+    if (request.index != 1) {
+        FailWith(sys::ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!DriverAvailable("PWR1")) {
         return nullptr;
     }
     return std::make_unique<PowerDevice>();
@@ -212,8 +233,11 @@ RestartAction RestartAndEnd(ProgramEnd programEnd) {
         programEnd = EndProgram;
     }
     return [programEnd] {
-        RestartSimulatedDevice();
+        if (!RestartSimulatedDevice()) {
+            return false;
+        }
         programEnd();
+        return true;
     };
 }
 

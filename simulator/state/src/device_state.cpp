@@ -1,385 +1,216 @@
 #include "simulator/state/device_state.h"
 
+#include <platform/system/database.h>
 #include <platform/system/device_root.h>
 #include <platform/system/error.h>
-
-#include <sqlite3.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <map>
-#include <memory>
-#include <mutex>
 
 namespace hh::sim::state {
 
 namespace {
 
-constexpr const char* kDatabase = "device.db";
-constexpr int kBusyTimeoutMs = 10000;
+using sys::db::Access;
+using sys::db::Connection;
+using sys::db::Statement;
 
-constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS state(name TEXT PRIMARY KEY, value);"
-                                "CREATE TABLE IF NOT EXISTS log(id INTEGER PRIMARY KEY "
-                                "AUTOINCREMENT, kind TEXT NOT NULL, at_ms INTEGER, a INTEGER, "
-                                "b INTEGER);"
-                                "CREATE INDEX IF NOT EXISTS log_kind ON log(kind, id);";
+const sys::db::Kind kDeviceState{
+    "device state", 0x48485354, 0,
+    "CREATE TABLE state(name TEXT PRIMARY KEY, value);"
+    "CREATE TABLE log(id INTEGER PRIMARY KEY AUTOINCREMENT, kind TEXT NOT NULL, at_ms INTEGER,"
+    " a INTEGER, b INTEGER);"
+    "CREATE INDEX log_kind ON log(kind, id)",
+    [] { return 10000; }};
 
-uint32_t ErrorOf(int rc) {
-    switch (rc & 0xFF) {
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-    case SQLITE_FORMAT:
-    case SQLITE_SCHEMA:
-    case SQLITE_ERROR:
-        return sys::ERROR_INVALID_DATA;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return sys::ERROR_TIMEOUT;
-    case SQLITE_FULL:
-        return sys::ERROR_DISK_FULL;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return sys::ERROR_ACCESS_DENIED;
-    case SQLITE_CANTOPEN:
-        return sys::ERROR_PATH_NOT_FOUND;
-    default:
-        return sys::ERROR_GEN_FAILURE;
+// The calling thread's connection; false with the last error set. A read of
+// a device that has no store yet gets `missing` true and no connection.
+bool Connect(Access access, Connection*& connection, bool& missing) {
+    missing = false;
+    const uint32_t error = Connection::ForThread(StatePath(), kDeviceState, access, connection);
+    if (error == sys::ERROR_FILE_NOT_FOUND && access == Access::Read) {
+        missing = true;
+        return true;
     }
-}
-
-thread_local std::string t_lastMessage;
-
-// One connection per process and database, with its prepared statements;
-// calls are serialised on its mutex. A forked child opens its own.
-class Connection {
-public:
-    ~Connection() {
-        for (auto& [sql, statement] : m_statements) {
-            sqlite3_finalize(statement);
-        }
-        if (m_db) {
-            sqlite3_close(m_db);
-        }
-    }
-
-    int open(const std::string& path) {
-        int rc = sqlite3_open_v2(path.c_str(), &m_db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
-        if (rc != SQLITE_OK) {
-            return rc;
-        }
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr,
-                          nullptr, nullptr);
-        if (rc == SQLITE_OK) {
-            rc = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
-        }
-        return rc;
-    }
-
-    sqlite3_stmt* statement(const char* sql, int& rc) {
-        auto it = m_statements.find(sql);
-        if (it != m_statements.end()) {
-            sqlite3_reset(it->second);
-            sqlite3_clear_bindings(it->second);
-            rc = SQLITE_OK;
-            return it->second;
-        }
-        sqlite3_stmt* statement = nullptr;
-        rc = sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-        if (rc != SQLITE_OK) {
-            return nullptr;
-        }
-        m_statements.emplace(sql, statement);
-        return statement;
-    }
-
-    sqlite3* db() const { return m_db; }
-    std::mutex mutex;
-
-private:
-    sqlite3* m_db = nullptr;
-    std::map<const char*, sqlite3_stmt*> m_statements;
-};
-
-struct Cache {
-    std::mutex mutex;
-    pid_t pid = 0;
-    std::map<std::string, std::shared_ptr<Connection>> connections;
-};
-
-Cache& TheCache() {
-    static Cache* cache = new Cache; // lives to the end; threads may use it during exit
-    return *cache;
-}
-
-bool Fail(int rc, const std::string& what) {
-    sys::SetLastError(ErrorOf(rc));
-    t_lastMessage = "the device state " + StatePath() + " " + what;
-    if (ErrorOf(rc) == sys::ERROR_INVALID_DATA) {
-        t_lastMessage += " (damaged or not a device state database; left as it is)";
-    } else if (ErrorOf(rc) == sys::ERROR_TIMEOUT) {
-        t_lastMessage += " (locked by another process)";
-    } else {
-        t_lastMessage += std::string(" (") + sqlite3_errstr(rc) + ")";
-    }
-    return false;
-}
-
-// The connection of the current device root, opened on first use.
-std::shared_ptr<Connection> Connect(int& rc) {
-    std::string path = StatePath();
-    Cache& cache = TheCache();
-    std::lock_guard lock(cache.mutex);
-    if (cache.pid != ::getpid()) {
-        // Connections of the parent must not be used (nor closed) in a child.
-        for (auto& [name, connection] : cache.connections) {
-            new std::shared_ptr<Connection>(connection);
-        }
-        cache.connections.clear();
-        cache.pid = ::getpid();
-    }
-    auto it = cache.connections.find(path);
-    if (it != cache.connections.end()) {
-        rc = SQLITE_OK;
-        return it->second;
-    }
-    std::error_code ec;
-    std::filesystem::create_directories(sys::DeviceStateDir(), ec);
-    auto connection = std::make_shared<Connection>();
-    rc = connection->open(path);
-    if (rc != SQLITE_OK) {
-        return nullptr;
-    }
-    cache.connections.emplace(path, connection);
-    return connection;
-}
-
-// Runs body on the connection under its lock; body returns an SQLite code.
-template <typename Body>
-bool Run(const std::string& what, Body body) {
-    int rc = SQLITE_OK;
-    std::shared_ptr<Connection> connection = Connect(rc);
-    if (!connection) {
-        return Fail(rc, "cannot be opened");
-    }
-    std::lock_guard lock(connection->mutex);
-    rc = body(*connection);
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        return Fail(rc, what);
+    if (error) {
+        sys::SetLastError(error);
+        return false;
     }
     return true;
 }
 
-int Step(sqlite3_stmt* statement) {
-    int rc = sqlite3_step(statement);
-    return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+bool Failed(uint32_t error) {
+    if (error) {
+        sys::SetLastError(error);
+        return false;
+    }
+    return true;
 }
 
-int Exec(Connection& c, const char* sql) {
-    return sqlite3_exec(c.db(), sql, nullptr, nullptr, nullptr);
+// Runs body(connection) for a read; a device without a store reads nothing.
+template <typename Body>
+bool Read(Body body) {
+    Connection* connection = nullptr;
+    bool missing = false;
+    if (!Connect(Access::Read, connection, missing)) {
+        return false;
+    }
+    return missing || Failed(body(*connection));
+}
+
+// Runs body(connection) inside one write transaction (or the thread's open one).
+template <typename Body>
+bool Write(Body body) {
+    Connection* connection = nullptr;
+    bool missing = false;
+    if (!Connect(Access::Write, connection, missing)) {
+        return false;
+    }
+    sys::db::Transaction transaction(*connection);
+    if (uint32_t error = transaction.error()) {
+        return Failed(error);
+    }
+    if (uint32_t error = body(*connection)) {
+        return Failed(error);
+    }
+    return Failed(transaction.commit());
+}
+
+// Reads the value stored under name when it has the wanted type.
+template <typename Take>
+bool ReadValue(std::string_view name, Take take) {
+    return Read([&](Connection& c) {
+        Statement s(c, "SELECT value FROM state WHERE name = ?1");
+        s.bind(1, name);
+        if (s.step()) {
+            take(s);
+        }
+        return s.error();
+    });
+}
+
+uint32_t Store(Connection& c, std::string_view name, const auto& value) {
+    Statement s(c, "INSERT INTO state(name, value) VALUES(?1, ?2)"
+                   " ON CONFLICT(name) DO UPDATE SET value = excluded.value");
+    s.bind(1, name).bind(2, value);
+    return s.run();
 }
 
 } // namespace
 
 std::string StatePath() {
-    return (sys::DeviceStateDir() / kDatabase).string();
+    return (sys::DeviceStateDir() / "device.db").string();
 }
 
 std::string StateErrorText() {
-    return t_lastMessage;
+    return sys::db::LastFailure();
 }
 
-namespace {
-
-// Reads the value stored under name when it has the given column type; take
-// copies it out of the statement's row.
-template <typename Take>
-bool ReadValue(std::string_view name, int type, Take take) {
-    return Run("cannot be read", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s = c.statement("SELECT value FROM state WHERE name=?", rc);
-        if (!s) {
-            return rc;
-        }
-        sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW && sqlite3_column_type(s, 0) == type) {
-            take(s);
-        }
-        sqlite3_reset(s);
-        return rc;
-    });
+bool Check() {
+    Connection* connection = nullptr;
+    bool missing = false;
+    return Connect(Access::Read, connection, missing);
 }
-
-} // namespace
 
 bool GetInt(std::string_view name, int64_t defaultValue, int64_t& value) {
     value = defaultValue;
-    return ReadValue(name, SQLITE_INTEGER,
-                     [&](sqlite3_stmt* s) { value = sqlite3_column_int64(s, 0); });
-}
-
-bool SetInt(std::string_view name, int64_t value) {
-    return SetInts({{std::string(name), value}});
-}
-
-bool SetInts(const std::vector<Change>& changes) {
-    return Run("cannot be written", [&](Connection& c) {
-        int rc = Exec(c, "BEGIN IMMEDIATE");
-        if (rc != SQLITE_OK) {
-            return rc;
+    return ReadValue(name, [&](const Statement& s) {
+        if (s.isInteger(0)) {
+            value = s.integer(0);
         }
-        for (const Change& change : changes) {
-            sqlite3_stmt* s =
-                c.statement("INSERT OR REPLACE INTO state(name, value) VALUES(?, ?)", rc);
-            if (!s) {
-                break;
-            }
-            sqlite3_bind_text(s, 1, change.name.data(), static_cast<int>(change.name.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_bind_int64(s, 2, change.value);
-            rc = Step(s);
-            sqlite3_reset(s);
-            if (rc != SQLITE_OK) {
-                break;
-            }
-        }
-        if (rc != SQLITE_OK) {
-            Exec(c, "ROLLBACK");
-            return rc;
-        }
-        return Exec(c, "COMMIT");
     });
 }
 
 bool GetText(std::string_view name, std::string_view defaultValue, std::string& value) {
     value = std::string(defaultValue);
-    return ReadValue(name, SQLITE_TEXT, [&](sqlite3_stmt* s) {
-        value.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
-                     static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+    return ReadValue(name, [&](const Statement& s) {
+        if (s.isText(0)) {
+            value = s.text(0);
+        }
     });
+}
+
+bool SetInt(std::string_view name, int64_t value) {
+    return Write([&](Connection& c) { return Store(c, name, value); });
 }
 
 bool SetText(std::string_view name, std::string_view value) {
-    return Run("cannot be written", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s = c.statement("INSERT OR REPLACE INTO state(name, value) VALUES(?, ?)", rc);
-        if (!s) {
-            return rc;
+    return Write([&](Connection& c) { return Store(c, name, value); });
+}
+
+bool SetInts(const std::vector<Change>& changes) {
+    return Write([&](Connection& c) {
+        for (const Change& change : changes) {
+            if (uint32_t error = Store(c, change.name, change.value)) {
+                return error;
+            }
         }
-        sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(s, 2, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-        rc = Step(s);
-        sqlite3_reset(s);
-        return rc;
+        return sys::ERROR_SUCCESS;
     });
 }
 
-int64_t IntOr(std::string_view name, int64_t defaultValue) {
-    int64_t value = defaultValue;
-    GetInt(name, defaultValue, value);
-    return value;
-}
-
-std::string TextOr(std::string_view name, std::string_view defaultValue) {
-    std::string value;
-    GetText(name, defaultValue, value);
-    return value;
+bool Transact(const std::function<bool()>& body) {
+    return Write([&](Connection&) {
+        if (body()) {
+            return sys::ERROR_SUCCESS;
+        }
+        const uint32_t error = sys::GetLastError();
+        return error ? error : sys::ERROR_GEN_FAILURE;
+    });
 }
 
 bool AppendLog(std::string_view log, const LogEntry& entry) {
-    return Run("cannot be written", [&](Connection& c) {
-        // A log entry survives a killed process but is not synced to the disk
-        // one by one: the buzzer logs a tone every few milliseconds and must
-        // keep its timing. The state values stay fully synchronous.
-        Exec(c, "PRAGMA synchronous=NORMAL");
-        int rc = Exec(c, "BEGIN IMMEDIATE");
-        if (rc != SQLITE_OK) {
-            return rc;
+    Connection* connection = nullptr;
+    bool missing = false;
+    if (!Connect(Access::Write, connection, missing)) {
+        return false;
+    }
+    // A log entry survives a killed process but is not synced to the disk
+    // one by one: the buzzer logs a tone every few milliseconds and must keep
+    // its timing. The state values stay fully synchronous.
+    connection->exec("PRAGMA synchronous=NORMAL");
+    const bool ok = Write([&](Connection& c) {
+        Statement insert(c, "INSERT INTO log(kind, at_ms, a, b) VALUES(?1, ?2, ?3, ?4)");
+        insert.bind(1, log).bind(2, entry.atMs).bind(3, entry.a).bind(4, entry.b);
+        if (uint32_t error = insert.run()) {
+            return error;
         }
-        sqlite3_stmt* s = c.statement("INSERT INTO log(kind, at_ms, a, b) VALUES(?, ?, ?, ?)", rc);
-        if (s) {
-            sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int64(s, 2, entry.atMs);
-            sqlite3_bind_int64(s, 3, entry.a);
-            sqlite3_bind_int64(s, 4, entry.b);
-            rc = Step(s);
-            sqlite3_reset(s);
-        }
-        if (rc == SQLITE_OK) {
-            s = c.statement("DELETE FROM log WHERE kind=?1 AND id <= (SELECT max(id) FROM log "
-                            "WHERE kind=?1) - ?2",
-                            rc);
-            if (s) {
-                sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
-                sqlite3_bind_int(s, 2, kLogLimit);
-                rc = Step(s);
-                sqlite3_reset(s);
-            }
-        }
-        if (rc != SQLITE_OK) {
-            Exec(c, "ROLLBACK");
-        } else {
-            rc = Exec(c, "COMMIT");
-        }
-        Exec(c, "PRAGMA synchronous=FULL");
-        return rc;
+        Statement trim(c, "DELETE FROM log WHERE kind = ?1 AND id <= (SELECT max(id) FROM log"
+                          " WHERE kind = ?1) - ?2");
+        trim.bind(1, log).bind(2, int64_t{kLogLimit});
+        return trim.run();
     });
+    connection->exec("PRAGMA synchronous=FULL");
+    return ok;
 }
 
 bool ReadLog(std::string_view log, std::vector<LogEntry>& entries) {
     entries.clear();
-    return Run("cannot be read", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s = c.statement("SELECT at_ms, a, b FROM log WHERE kind=? ORDER BY id", rc);
-        if (!s) {
-            return rc;
+    return Read([&](Connection& c) {
+        Statement s(c, "SELECT at_ms, a, b FROM log WHERE kind = ?1 ORDER BY id");
+        s.bind(1, log);
+        while (s.step()) {
+            entries.push_back({s.integer(0), s.integer(1), s.integer(2)});
         }
-        sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            entries.push_back({sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
-                               sqlite3_column_int64(s, 2)});
-        }
-        sqlite3_reset(s);
-        return rc;
+        return s.error();
     });
 }
 
 bool LastLogEntry(std::string_view log, LogEntry& entry, bool& found) {
     found = false;
-    return Run("cannot be read", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s =
-            c.statement("SELECT at_ms, a, b FROM log WHERE kind=? ORDER BY id DESC LIMIT 1", rc);
-        if (!s) {
-            return rc;
-        }
-        sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
-        rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW) {
+    return Read([&](Connection& c) {
+        Statement s(c, "SELECT at_ms, a, b FROM log WHERE kind = ?1 ORDER BY id DESC LIMIT 1");
+        s.bind(1, log);
+        if (s.step()) {
             found = true;
-            entry = {sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
-                     sqlite3_column_int64(s, 2)};
+            entry = {s.integer(0), s.integer(1), s.integer(2)};
         }
-        sqlite3_reset(s);
-        return rc;
+        return s.error();
     });
 }
 
 bool ClearLog(std::string_view log) {
-    return Run("cannot be written", [&](Connection& c) {
-        int rc = SQLITE_OK;
-        sqlite3_stmt* s = c.statement("DELETE FROM log WHERE kind=?", rc);
-        if (!s) {
-            return rc;
-        }
-        sqlite3_bind_text(s, 1, log.data(), static_cast<int>(log.size()), SQLITE_TRANSIENT);
-        rc = Step(s);
-        sqlite3_reset(s);
-        return rc;
+    return Write([&](Connection& c) {
+        Statement s(c, "DELETE FROM log WHERE kind = ?1");
+        s.bind(1, log);
+        return s.run();
     });
 }
 

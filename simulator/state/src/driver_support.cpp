@@ -47,9 +47,12 @@ std::string CanonicalDriverName(std::string_view name) {
     return {};
 }
 
-bool DriverAvailable(std::string_view canonicalName) {
+bool DriverAvailable(std::string_view canonicalName, uint32_t offError) {
     int64_t off = 0;
-    return state::GetInt(Key(canonicalName), 0, off) && off == 0;
+    if (!state::GetInt(Key(canonicalName), 0, off)) {
+        return false;
+    }
+    return off == 0 || FailWith(offError);
 }
 
 bool SetDriverAvailable(std::string_view canonicalName, bool available) {

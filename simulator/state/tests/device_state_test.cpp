@@ -1,10 +1,13 @@
 // The device state store on a temporary device root.
 
+#include <platform/system/device_root.h>
 #include <platform/system/error.h>
 #include <platform/system/testing.h>
 #include <simulator/state/device_state.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
 
 #include <thread>
 
@@ -15,34 +18,78 @@ using sys::testing::DeviceRootTest;
 
 class DeviceStateTest : public DeviceRootTest {};
 
-TEST_F(DeviceStateTest, MissingValuesReadAsTheirDefaultsAndSetsRoundTrip) {
+int64_t Int(std::string_view name, int64_t defaultValue) {
     int64_t value = 0;
-    EXPECT_TRUE(GetInt("bkl.level", 7, value));
-    EXPECT_EQ(value, 7);
-    std::string text;
-    EXPECT_TRUE(GetText("usb.client", "Serial_Class", text));
-    EXPECT_EQ(text, "Serial_Class");
+    EXPECT_TRUE(GetInt(name, defaultValue, value)) << StateErrorText();
+    return value;
+}
+
+std::string Text(std::string_view name, std::string_view defaultValue) {
+    std::string value;
+    EXPECT_TRUE(GetText(name, defaultValue, value)) << StateErrorText();
+    return value;
+}
+
+TEST_F(DeviceStateTest, MissingValuesReadAsTheirDefaultsWithoutMakingAStore) {
+    EXPECT_EQ(Int("bkl.level", 7), 7);
+    EXPECT_EQ(Text("usb.client", "Serial_Class"), "Serial_Class");
+    std::vector<LogEntry> log;
+    EXPECT_TRUE(ReadLog(kToneLog, log));
+    EXPECT_TRUE(Check());
+    EXPECT_FALSE(sys::testing::ExistsHost(StatePath()));
 
     EXPECT_TRUE(SetInt("bkl.level", -42));
     EXPECT_TRUE(SetText("usb.client", "Mass_Storage_Class"));
     EXPECT_TRUE(SetInts({{"a", 1}, {"b", 2}}));
-    EXPECT_EQ(IntOr("bkl.level", 0), -42);
-    EXPECT_EQ(TextOr("usb.client", ""), "Mass_Storage_Class");
-    EXPECT_EQ(IntOr("a", 0) + IntOr("b", 0), 3);
+    EXPECT_EQ(Int("bkl.level", 0), -42);
+    EXPECT_EQ(Text("usb.client", ""), "Mass_Storage_Class");
+    EXPECT_EQ(Int("a", 0) + Int("b", 0), 3);
     // A text is not an integer and the other way round: the default comes back.
-    EXPECT_EQ(IntOr("usb.client", 5), 5);
-    EXPECT_EQ(TextOr("bkl.level", "x"), "x");
+    EXPECT_EQ(Int("usb.client", 5), 5);
+    EXPECT_EQ(Text("bkl.level", "x"), "x");
 }
 
-TEST_F(DeviceStateTest, OtherProcessesSeeTheSameState) {
-    ASSERT_TRUE(SetInt("battery.percent", 42));
-    EXPECT_EQ(sys::testing::RunInChild([] {
-                  int v = static_cast<int>(IntOr("battery.percent", 0));
-                  SetInt("battery.percent", v + 1);
-                  return v;
-              }),
-              42);
-    EXPECT_EQ(IntOr("battery.percent", 0), 43);
+// Processes that change different values at the same moment, and processes
+// that each add to one counter inside a transaction: nothing is lost.
+TEST_F(DeviceStateTest, ConcurrentProcessesLoseNoChange) {
+    constexpr int kProcesses = 6;
+    constexpr int kRounds = 15;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int i = 0; i < kRounds; ++i) {
+                const bool added = Transact([] {
+                    int64_t count = 0;
+                    return GetInt("count", 0, count) && SetInt("count", count + 1);
+                });
+                if (!added || !SetInt("own." + std::to_string(p), i + 1)) {
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        EXPECT_EQ(sys::testing::WaitChild(pid), 0);
+    }
+    EXPECT_EQ(Int("count", 0), kProcesses * kRounds);
+    for (int p = 0; p < kProcesses; ++p) {
+        EXPECT_EQ(Int("own." + std::to_string(p), 0), kRounds);
+    }
+}
+
+TEST_F(DeviceStateTest, ATransactionThatFailsKeepsNoneOfItsChanges) {
+    ASSERT_TRUE(SetInt("x", 1));
+    EXPECT_FALSE(Transact([] {
+        SetInt("x", 2);
+        sys::SetLastError(sys::ERROR_INVALID_PARAMETER);
+        return false;
+    }));
+    EXPECT_EQ(sys::GetLastError(), sys::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Int("x", 0), 1);
 }
 
 TEST_F(DeviceStateTest, LogsKeepOrderAndTheirLimit) {
@@ -63,24 +110,87 @@ TEST_F(DeviceStateTest, LogsKeepOrderAndTheirLimit) {
     EXPECT_EQ(power, (std::vector<LogEntry>{{9, 3, 1}}));
 }
 
-TEST_F(DeviceStateTest, ADamagedDatabaseIsReportedAndLeftAsItIs) {
-    const std::string garbage = "this is not a database, but it is long enough to look like one...";
-    sys::testing::WriteHost(StatePath(), garbage);
-    // A fresh process: no connection opened before the damage.
-    EXPECT_EQ(sys::testing::RunInChild([] {
-                  int64_t value = 0;
-                  bool read = GetInt("x", 3, value);
-                  bool written = SetInt("x", 1);
-                  std::vector<LogEntry> log;
-                  bool logged = ReadLog(kToneLog, log);
-                  return (read || written || logged || value != 3 ||
-                          sys::GetLastError() != sys::ERROR_INVALID_DATA ||
-                          StateErrorText().find("damaged") == std::string::npos)
-                             ? 1
-                             : 0;
-              }),
-              0);
-    EXPECT_EQ(sys::testing::ReadHost(StatePath()), garbage);
+// Every reader and writer of a store that is damaged or not ours fails with
+// one line, and the file stays as it was.
+TEST_F(DeviceStateTest, AStoreDamagedOrNotOursIsReportedByEveryCallAndLeftAsItIs) {
+    // A store of ours with a value and a log, to damage in several ways.
+    auto ours = [this] {
+        sys::testing::RunInChild([] {
+            return SetInt("battery.percent", 57) && AppendLog(kToneLog, {1, 2, 3}) ? 0 : 1;
+        });
+        return sys::testing::ReadHost(StatePath());
+    };
+    auto withSql = [&](const char* sql) {
+        ours();
+        sqlite3* db = nullptr;
+        sqlite3_open(StatePath().c_str(), &db);
+        sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return sys::testing::ReadHost(StatePath());
+    };
+    auto pageTwoOverwritten = [&] {
+        std::string bytes = ours();
+        for (size_t i = 4096; i < 8192 && i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 7919) >> 3);
+        }
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::function<std::string()> make;
+    } cases[] = {
+        {"text", [] { return std::string("this is not a database, but a note of some length\n"); }},
+        {"page 2 overwritten", pageTwoOverwritten},
+        {"another program's tables", [&] { return withSql("CREATE TABLE notes(x);"); }},
+        {"another layout", [&] { return withSql("PRAGMA user_version=7;"); }},
+        {"another application", [&] { return withSql("PRAGMA application_id=1234;"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = c.make();
+        sys::testing::WriteHost(StatePath(), bytes);
+        std::filesystem::remove(StatePath() + "-wal");
+        std::filesystem::remove(StatePath() + "-shm");
+        // A fresh process: no connection opened before the damage.
+        EXPECT_EQ(sys::testing::RunInChild([] {
+                      int64_t value = 0;
+                      std::vector<LogEntry> log;
+                      const bool any = Check() || GetInt("battery.percent", 87, value) ||
+                                       SetInt("x", 1) || ReadLog(kToneLog, log) ||
+                                       AppendLog(kToneLog, {1, 1, 1}) ||
+                                       Transact([] { return true; });
+                      const std::string text = StateErrorText();
+                      return (any || sys::GetLastError() != sys::ERROR_FILE_CORRUPT ||
+                              !text.starts_with("device state damaged: ") ||
+                              text.find('\n') != std::string::npos)
+                                 ? 1
+                                 : 0;
+                  }),
+                  0);
+        EXPECT_EQ(sys::testing::ReadHost(StatePath()), bytes);
+    }
+}
+
+TEST_F(DeviceStateTest, AFullDiskFailsAWriteWithDiskFullAndKeepsTheOldValue) {
+    const int result = sys::testing::RunOnSmallDisk(root_, 256 * 1024, [] {
+        if (!SetInt("battery.percent", 57)) {
+            return 2;
+        }
+        sys::testing::FillDisk(sys::DeviceRootDir());
+        const bool written = SetInt("battery.percent", 30);
+        const uint32_t error = sys::GetLastError();
+        const std::string text = StateErrorText();
+        int64_t value = 0;
+        return !written && error == sys::ERROR_DISK_FULL &&
+                       text.find("the disk is full (ERROR_DISK_FULL, 112)") != std::string::npos &&
+                       GetInt("battery.percent", 0, value) && value == 57
+                   ? 0
+                   : 1;
+    });
+    if (result == sys::testing::kCannotMount) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(DeviceStateTest, ThreadsWriteAndReadAtOnce) {
@@ -88,9 +198,10 @@ TEST_F(DeviceStateTest, ThreadsWriteAndReadAtOnce) {
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < 20; ++i) {
+                int64_t ignored = 0;
                 SetInt("t" + std::to_string(t), i);
                 AppendLog(kToneLog, {i, t, 0});
-                IntOr("t0", 0);
+                GetInt("t0", 0, ignored);
             }
         });
     }
@@ -101,7 +212,7 @@ TEST_F(DeviceStateTest, ThreadsWriteAndReadAtOnce) {
     ASSERT_TRUE(ReadLog(kToneLog, tones));
     EXPECT_EQ(tones.size(), 160u);
     for (int t = 0; t < 8; ++t) {
-        EXPECT_EQ(IntOr("t" + std::to_string(t), -1), 19);
+        EXPECT_EQ(Int("t" + std::to_string(t), -1), 19);
     }
 }
 

@@ -46,10 +46,11 @@ public:
             if (out.size() < kUfnClientInfoSize) {
                 return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
             }
-            std::string client;
-            if (!state::GetText("usb.client", kSerialClient, client)) {
+            std::optional<std::string> read = CurrentUsbClient();
+            if (!read) {
                 return false;
             }
+            const std::string& client = *read;
             char16_t record[kUfnClientInfoSize / 2] = {};
             std::u16string name = sys::Utf8ToUtf16(client).substr(0, 127);
             std::u16string description = Description(client).substr(0, 249);
@@ -83,8 +84,12 @@ private:
 
 } // namespace
 
-std::string CurrentUsbClient() {
-    return state::TextOr("usb.client", kSerialClient);
+std::optional<std::string> CurrentUsbClient() {
+    std::string client;
+    if (!state::GetText("usb.client", kSerialClient, client)) {
+        return std::nullopt;
+    }
+    return client;
 }
 
 bool StoreUsbClient(const std::string& name) {
@@ -95,8 +100,11 @@ bool StoreUsbClient(const std::string& name) {
 }
 
 std::unique_ptr<sys::StreamDevice> UsbFunctionDriver::open(const sys::OpenRequest& request) {
-    if (request.index != 1 || !DriverAvailable("UFN1")) {
+    if (request.index != 1) {
         FailWith(sys::ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!DriverAvailable("UFN1")) {
         return nullptr;
     }
     Sharing& s = TheSharing();

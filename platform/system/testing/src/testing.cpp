@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,6 +178,48 @@ int RunInChild(const std::function<int()>& body) {
         return -1;
     }
     return ExitCode(WaitChild(pid));
+}
+
+int RunOnSmallDisk(const std::filesystem::path& folder, std::size_t bytes,
+                   const std::function<int()>& body) {
+    return RunInChild([&] {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        // Few inodes, so that FillDisk takes them all in a moment.
+        const std::string size = "size=" + std::to_string(bytes) + ",nr_inodes=256";
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", folder.c_str(), "tmpfs", 0, size.c_str()) != 0) {
+            return kCannotMount;
+        }
+        return body();
+    });
+}
+
+void FillDisk(const std::filesystem::path& folder) {
+    const std::filesystem::path filler = folder / ".filler";
+    std::error_code ec;
+    std::filesystem::create_directories(filler, ec);
+    // One large file takes the blocks, then empty files take the inodes.
+    const int fd = ::open((filler / "blocks").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    static const char chunk[4096] = {};
+    while (fd >= 0 && ::write(fd, chunk, sizeof chunk) > 0) {
+    }
+    for (const std::size_t small : {std::size_t{512}, std::size_t{1}}) {
+        while (fd >= 0 && ::write(fd, chunk, small) > 0) {
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    for (int i = 0;; ++i) {
+        const int empty = ::open((filler / std::to_string(i)).c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (empty < 0) {
+            break;
+        }
+        ::close(empty);
+    }
 }
 
 Captured CaptureInChild(const std::function<int()>& body) {

@@ -4,10 +4,13 @@
 // clock, which a test may replace with a TestClock that only moves when the
 // test advances it, so that no test waits real seconds.
 
+#include <platform/system/whole_file.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace hh::sys {
 
@@ -31,8 +34,10 @@ void Sleep(Millis duration);
 /// Starts the simulated device again: the tick count restarts from 0 for
 /// every process of the device root. With a TestClock installed the device's
 /// uptime restarts at the test clock's current instant instead; sleeps and
-/// timed waits are not disturbed.
-void RestartDeviceClock();
+/// timed waits are not disturbed. The files of the state folder in alongWith
+/// are replaced in the same step: either the restart and all of them happen,
+/// or (false, with the last error set; ERROR_DISK_FULL on a full disk) none.
+bool RestartDeviceClock(std::span<const StateFileContents> alongWith = {});
 
 /// Thrown by Sleep and by every wait in a platform thread that another thread
 /// has terminated; the thread's entry catches it. Code that catches all

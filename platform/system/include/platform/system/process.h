@@ -13,6 +13,7 @@
 // host process ends in real time, whatever the device clock says.
 
 #include <platform/system/clock.h>
+#include <platform/system/thread.h>
 
 #include <sys/types.h>
 
@@ -24,9 +25,14 @@
 
 namespace hh::sys {
 
+/// Ends the calling process at once with exitCode, after flushing the
+/// standard streams: no static destructors or exit handlers run under the
+/// threads that may still be running, as when the device itself ends a
+/// program (a restart, a program that ends without returning).
+[[noreturn]] void ExitProcessNow(int exitCode);
+
 inline constexpr uint32_t TH32CS_SNAPPROCESS = 0x2;
 inline constexpr uint32_t PROCESS_TERMINATE = 0x1;
-inline constexpr uint32_t STILL_ACTIVE = 259;
 
 /// One process of a snapshot (PROCESSENTRY32's useful fields).
 struct ProcessEntry {

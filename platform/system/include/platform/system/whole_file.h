@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,18 @@ enum class StateWrite {
 /// device root) when missing.
 bool WriteStateFile(std::string_view name, std::string_view contents,
                     StateWrite mode = StateWrite::Replace);
+
+/// One file of the state folder and what it is to hold.
+struct StateFileContents {
+    std::string_view name;
+    std::string contents;
+};
+
+/// Replaces several files of the state folder durably as one step: each is
+/// written and flushed under a temporary name, and they are named only when
+/// all are on the disk, so that a failure (a full disk) leaves every one of
+/// them as it was. False with the last error set.
+bool WriteStateFiles(std::span<const StateFileContents> files);
 
 /// A top-level folder of the root (a removable volume's, "SDMMC") moved into
 /// the state folder under keptName while the device cannot reach it, and back.

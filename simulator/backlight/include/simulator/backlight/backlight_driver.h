@@ -15,6 +15,7 @@
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace hh::sim {
@@ -34,7 +35,8 @@ struct BacklightState {
     /// The last tone request had a non-zero level.
     bool sounding = false;
 };
-BacklightState ReadBacklightState();
+/// Nothing, with the last error set, when the device state cannot be read.
+std::optional<BacklightState> ReadBacklightState();
 bool StoreBacklightLevel(uint32_t level);
 bool StoreScreenOn(bool on);
 

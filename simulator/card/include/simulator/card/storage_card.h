@@ -7,6 +7,7 @@
 // gives an empty card when none was taken out).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ bool CardPresent();
 bool RemoveCard();
 bool InsertCard();
 
-/// The card's CID, 16 bytes.
-std::vector<uint8_t> CardId();
+/// The card's CID, 16 bytes; nothing, with the last error set, when the
+/// device state cannot be read.
+std::optional<std::vector<uint8_t>> CardId();
 bool StoreCardId(const std::vector<uint8_t>& cid);
 
 } // namespace hh::sim

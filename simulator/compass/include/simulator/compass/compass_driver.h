@@ -53,17 +53,19 @@ inline constexpr const char* kCalibrationEvents[8] = {"AKSPEC_EVENT_TEST",
                                                       "AKSPEC_EVENT_ERROR"};
 
 /// How the next calibrations end: "success", "failure", "error", "stop", "stuck".
+/// The readers below give nothing, with the last error set, when the device
+/// state cannot be read.
 bool IsCalibrationOutcome(std::string_view outcome);
-std::string CalibrationOutcome();
+std::optional<std::string> CalibrationOutcome();
 bool StoreCalibrationOutcome(std::string_view outcome);
 
 inline constexpr int kDefaultSampleRate = 50;
-int CalibrationSampleRate();
+std::optional<int> CalibrationSampleRate();
 /// Samples per second, 1 to 10000; false with ERROR_INVALID_PARAMETER otherwise.
 bool StoreCalibrationSampleRate(int samplesPerSecond);
 
 /// The simulated heading in degrees (-32768 to 32767; 0 to 359 in use).
-int16_t CompassAzimuth();
+std::optional<int16_t> CompassAzimuth();
 bool StoreCompassAzimuth(int16_t degrees);
 
 /// The calibration as the console shows it.
@@ -73,7 +75,7 @@ struct CalibrationStatus {
     int target = 0;
     int samples = 0; ///< what request 6 of the power driver reports
 };
-CalibrationStatus ReadCalibrationStatus();
+std::optional<CalibrationStatus> ReadCalibrationStatus();
 
 class CompassDriver : public sys::StreamDriver {
 public:

@@ -11,7 +11,9 @@
 namespace hh::sim {
 
 /// Registers everything for this process; calling it again replaces the
-/// program end of a restart.
-void RegisterSimulatedDevice(ProgramEnd programEnd = {});
+/// program end of a restart. False, with nothing registered and the one-line
+/// reason in state::StateErrorText(), when the device's state cannot be used
+/// (damaged or not ours): the program then reports it and ends.
+[[nodiscard]] bool RegisterSimulatedDevice(ProgramEnd programEnd = {});
 
 } // namespace hh::sim

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,24 +34,36 @@ struct Battery {
     bool absent = false;
     friend bool operator==(const Battery&, const Battery&) = default;
 };
-Battery ReadBattery();
+/// The stored battery; nothing, with the last error set, when the device
+/// state cannot be read.
+std::optional<Battery> ReadBattery();
+/// Stores every part of the battery.
 bool StoreBattery(const Battery& battery);
+/// The parts of the battery a change names; the others stay as stored.
+struct BatteryChange {
+    std::optional<int> percent; ///< 0 to 100
+    std::optional<bool> charging, ac, absent;
+};
+/// Stores the named parts in one transaction; false with
+/// ERROR_INVALID_PARAMETER for a percent outside 0 to 100.
+bool ChangeBattery(const BatteryChange& change);
 /// The power status the platform reports for a battery.
 sys::SystemPowerStatusEx PowerStatusOf(const Battery& battery);
 
-std::vector<uint8_t> DeviceUuid();
+std::optional<std::vector<uint8_t>> DeviceUuid();
 bool StoreDeviceUuid(const std::vector<uint8_t>& uuid);
 
 /// The three texts of the device ("platform", "oem", "os"); UTF-8.
-std::string DeviceText(const std::string& which);
+std::optional<std::string> DeviceText(const std::string& which);
 bool StoreDeviceText(const std::string& which, const std::string& text);
 
-bool DeviceSuspended();
+std::optional<bool> DeviceSuspended();
 /// Suspends (recorded with its time) or wakes the device.
 bool SetDeviceSuspended(bool suspended);
 
-/// What a restart request does (the power driver's restart and program end).
-using RestartAction = std::function<void()>;
+/// What a restart request does (the power driver's restart and program end);
+/// false, with the last error set, when the restart could not happen.
+using RestartAction = std::function<bool()>;
 
 class SimulatedKernel : public sys::KernelServices {
 public:

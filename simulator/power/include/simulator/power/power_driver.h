@@ -6,7 +6,8 @@
 // durably (temporary file, fsync, rename, fsync of the folder) so that a power
 // loss leaves the old or the new value. A simulated restart turns a stored 100
 // into 101, as the device's boot code does, starts the tick count again and
-// ends the program that asked for it (exit code 0 after flushing its output).
+// ends the program that asked for it (exit code 0 after flushing its output);
+// a restart that cannot store its changes (a full disk) does none of this.
 // The host itself is never restarted.
 //
 // Requests of "PWR1:":
@@ -40,8 +41,9 @@ inline constexpr uint32_t IOCTL_POWER_CARD_ID = 10;
 inline constexpr uint32_t IOCTL_POWER_WRITE_RECOVER_FLAG = 11;
 inline constexpr uint32_t IOCTL_POWER_READ_RECOVER_FLAG = 12;
 
-/// The USB adapter status word that request 5 reports (0 when none was stored).
-uint32_t UsbAdapterStatus();
+/// The USB adapter status word that request 5 reports (0 when none was
+/// stored); nothing, with the last error set, when the state cannot be read.
+std::optional<uint32_t> UsbAdapterStatus();
 bool StoreUsbAdapterStatus(uint32_t status);
 
 /// One recorded request of the power log (3, 4, 7, and the kernel's
@@ -64,9 +66,10 @@ std::optional<uint32_t> ReadStoredRecoverFlag();
 bool StoreRecoverFlag(uint32_t value);
 
 /// The device side of a restart: a stored 100 becomes 101 and the tick count
-/// starts again for every program of the device root. The caller decides
-/// whether its own program ends. False with the last error set when the flag
-/// could not be updated (the clock restarts anyway).
+/// starts again for every program of the device root, both in one step. The
+/// caller decides whether its own program ends. False with the last error set
+/// (ERROR_DISK_FULL on a full disk) when the restart could not happen: then
+/// neither the flag nor the tick count has changed.
 bool RestartSimulatedDevice();
 
 /// What ends the program that asked for the restart. The default flushes the
@@ -75,7 +78,8 @@ bool RestartSimulatedDevice();
 using ProgramEnd = std::function<void()>;
 
 /// What a restart request does: the device side of the restart, then the
-/// program end (the default one when programEnd is empty).
+/// program end (the default one when programEnd is empty). A restart that
+/// could not happen fails the request and the program goes on.
 RestartAction RestartAndEnd(ProgramEnd programEnd);
 
 /// Registers the "PWR" driver and a kernel that answers only the restart

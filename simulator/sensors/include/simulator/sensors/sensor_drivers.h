@@ -9,6 +9,7 @@
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace hh::sim {
 
@@ -25,7 +26,9 @@ struct Acceleration {
     int16_t z = 980;
     friend bool operator==(const Acceleration&, const Acceleration&) = default;
 };
-Acceleration ReadAcceleration();
+/// The stored reading; nothing, with the last error set, when the device
+/// state cannot be read.
+std::optional<Acceleration> ReadAcceleration();
 bool StoreAcceleration(const Acceleration& value);
 
 struct BarometerReading {
@@ -34,8 +37,12 @@ struct BarometerReading {
     int32_t temperature = 245;
     friend bool operator==(const BarometerReading&, const BarometerReading&) = default;
 };
-BarometerReading ReadBarometer();
+std::optional<BarometerReading> ReadBarometer();
+/// Stores all three values.
 bool StoreBarometer(const BarometerReading& value);
+/// Stores one value; the others stay as stored.
+enum class BarometerPart { Altitude, Pressure, Temperature };
+bool StoreBarometerPart(BarometerPart part, int32_t value);
 
 class GSensorDriver : public sys::StreamDriver {
 public:

@@ -20,9 +20,11 @@ namespace hh::sim {
 const std::vector<std::string>& SwitchableDrivers();
 /// "bkl1", "BKL1:" or "kernel" in any case to its canonical name; empty when unknown.
 std::string CanonicalDriverName(std::string_view name);
-/// False while the driver is switched off (and when the state cannot be read,
-/// so that a damaged state shows as a missing device rather than a crash).
-bool DriverAvailable(std::string_view canonicalName);
+/// True while the driver is switched on. False with the last error set to
+/// offError while it is switched off, and to the store's error when the
+/// device state cannot be read (a damaged state is reported, never taken for
+/// a driver that is merely off).
+bool DriverAvailable(std::string_view canonicalName, uint32_t offError = sys::ERROR_FILE_NOT_FOUND);
 /// Stored durably; false with the last error set.
 bool SetDriverAvailable(std::string_view canonicalName, bool available);
 

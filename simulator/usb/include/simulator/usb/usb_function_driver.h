@@ -13,6 +13,7 @@
 
 #include <platform/system/stream_device.h>
 
+#include <optional>
 #include <string>
 
 namespace hh::sim {
@@ -26,7 +27,7 @@ inline constexpr const char* kSerialClient = "Serial_Class";
 inline constexpr const char* kMassStorageClient = "Mass_Storage_Class";
 
 /// The current client's name.
-std::string CurrentUsbClient();
+std::optional<std::string> CurrentUsbClient();
 /// Stores a client; false with ERROR_INVALID_PARAMETER for an unknown name.
 bool StoreUsbClient(const std::string& name);
 

@@ -104,6 +104,20 @@ struct Captured {
     std::string err;
 };
 
+/// What RunOnSmallDisk returns when this host does not let the test mount a
+/// file system (it is not root).
+inline constexpr int kCannotMount = 77;
+
+/// Runs body in a forked child that sees a small, empty file system of `bytes`
+/// bytes and 256 files (tmpfs) over `folder`, in a mount namespace of its own: nothing stays
+/// mounted after the child, and programs the child starts see the same.
+/// Returns what body returned, kCannotMount, or -1 when the child died.
+int RunOnSmallDisk(const std::filesystem::path& folder, std::size_t bytes,
+                   const std::function<int()>& body);
+/// Fills the file system of folder until no byte and no new file fit (the
+/// filler files live in folder/.filler).
+void FillDisk(const std::filesystem::path& folder);
+
 /// RunInChild with the child's standard output captured; the child's output
 /// buffers are flushed when body returns.
 Captured CaptureInChild(const std::function<int()>& body);
