@@ -19,31 +19,6 @@
 namespace hh::sys {
 namespace fs_detail {
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        reset();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-Fd::~Fd() {
-    reset();
-}
-
-int Fd::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void Fd::reset() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
 bool ToUtf8(std::u16string_view text, std::string& out) {
     // A host name must stand for exactly one device name: a lone surrogate
     // has no UTF-8 form and is refused rather than replaced.
@@ -172,17 +147,16 @@ bool SetError(uint32_t error) {
 // "" when there is none, nullopt (errno set) when the folder cannot be read.
 std::optional<std::string> FindIgnoringCase(int rootFd, const std::string& rel,
                                             std::u16string_view wanted, bool atRoot) {
-    const int fd = OpenBeneath(rootFd, rel.empty() ? "." : rel, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) {
+    Fd fd(OpenBeneath(rootFd, rel.empty() ? "." : rel, O_RDONLY | O_DIRECTORY));
+    if (!fd.valid()) {
         return std::nullopt;
     }
-    DIR* dir = ::fdopendir(fd);
+    DIR* dir = ::fdopendir(fd.get());
     if (!dir) {
-        const int e = errno;
-        ::close(fd);
-        errno = e;
         return std::nullopt;
     }
+    // The folder stream owns the descriptor now.
+    fd.release();
     std::string found;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;

@@ -2,6 +2,8 @@
 // Shared by the file, image and process services: descriptors, UTF-16/UTF-8
 // conversion, name folding and the confined resolution of CE paths.
 
+#include "platform/system/posix.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -11,25 +13,7 @@
 
 namespace hh::sys::fs_detail {
 
-/// An owned file descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-    void reset();
-
-private:
-    int fd_ = -1;
-};
+using posix::Fd;
 
 /// UTF-8 for host names; false on unpaired surrogates.
 bool ToUtf8(std::u16string_view text, std::string& out);

@@ -3,6 +3,7 @@
 #include "platform/system/device_root.h"
 #include "platform/system/error.h"
 #include "platform/system/files.h"
+#include "platform/system/posix.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -160,18 +161,11 @@ bool PrepareDeviceRoot(std::string& error) {
     // Programs started at the same moment on a new root provision it once:
     // the first to hold the lock writes the image, the others then find it.
     const fs::path lockPath = root / kDeviceStateFolder / "image.lock";
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0 || ::flock(lockFd, LOCK_EX) != 0) {
+    const posix::Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock.valid() || ::flock(lock.get(), LOCK_EX) != 0) {
         error = "cannot lock the device root " + root.string() + ": " + std::strerror(errno);
-        if (lockFd >= 0) {
-            ::close(lockFd);
-        }
         return false;
     }
-    struct LockRelease {
-        int fd;
-        ~LockRelease() { ::close(fd); }
-    } release{lockFd};
     // Only a new root gets the image: an existing device keeps what its user
     // and its programs made of it (a recovery removes the user data, say).
     for (const auto& entry : fs::directory_iterator(root, ec)) {

@@ -58,19 +58,8 @@ bool CopyData(int in, int out, off_t expectedSize) {
         if (n <= 0) {
             return n == 0;
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w =
-                ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w <= 0) {
-                if (w == 0) {
-                    errno = ENOSPC;
-                }
-                return false;
-            }
-            done += w;
+        if (!posix::WriteAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
+            return false;
         }
     }
 }

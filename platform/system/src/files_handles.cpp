@@ -108,41 +108,20 @@ File CreateFileOnce(std::u16string_view path, uint32_t access, uint32_t disposit
 
 } // namespace
 
-File::File(File&& other) noexcept : fd_(other.fd_), access_(other.access_) {
-    other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.fd_;
-        access_ = other.access_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-File::~File() {
-    Close();
-}
-
 void File::Close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.reset();
 }
 
 bool File::Read(std::span<std::byte> buffer, uint32_t& bytesRead) {
     bytesRead = 0;
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (!(access_ & GENERIC_READ)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     while (bytesRead < buffer.size()) {
-        const ssize_t n = ::read(fd_, buffer.data() + bytesRead, buffer.size() - bytesRead);
+        const ssize_t n = ::read(fd_.get(), buffer.data() + bytesRead, buffer.size() - bytesRead);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -159,27 +138,20 @@ bool File::Read(std::span<std::byte> buffer, uint32_t& bytesRead) {
 
 bool File::Write(std::span<const std::byte> data, uint32_t& bytesWritten) {
     bytesWritten = 0;
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (!(access_ & GENERIC_WRITE)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    while (bytesWritten < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + bytesWritten, data.size() - bytesWritten);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return n == 0 ? Fail(ERROR_DISK_FULL) : FailErrno();
-        }
-        bytesWritten += static_cast<uint32_t>(n);
-    }
-    return true;
+    std::size_t written = 0;
+    const bool ok = posix::WriteAll(fd_.get(), data, &written);
+    bytesWritten = static_cast<uint32_t>(written);
+    return ok || FailErrno();
 }
 
 bool File::Seek(int64_t distance, uint32_t moveMethod, uint64_t* newPosition) {
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     int whence;
@@ -196,7 +168,7 @@ bool File::Seek(int64_t distance, uint32_t moveMethod, uint64_t* newPosition) {
     default:
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    const off_t position = ::lseek(fd_, distance, whence);
+    const off_t position = ::lseek(fd_.get(), distance, whence);
     if (position < 0) {
         return FailErrno();
     }
@@ -208,11 +180,11 @@ bool File::Seek(int64_t distance, uint32_t moveMethod, uint64_t* newPosition) {
 
 std::optional<uint64_t> File::Size() const {
     struct stat st {};
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         Fail(ERROR_INVALID_HANDLE);
         return std::nullopt;
     }
-    if (::fstat(fd_, &st) != 0) {
+    if (::fstat(fd_.get(), &st) != 0) {
         FailErrno();
         return std::nullopt;
     }
@@ -220,21 +192,21 @@ std::optional<uint64_t> File::Size() const {
 }
 
 bool File::SetEndOfFile() {
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (!(access_ & GENERIC_WRITE)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-    return (position >= 0 && ::ftruncate(fd_, position) == 0) || FailErrno();
+    const off_t position = ::lseek(fd_.get(), 0, SEEK_CUR);
+    return (position >= 0 && ::ftruncate(fd_.get(), position) == 0) || FailErrno();
 }
 
 bool File::Flush() {
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    return ::fsync(fd_) == 0 || FailErrno();
+    return ::fsync(fd_.get()) == 0 || FailErrno();
 }
 
 File CreateFile(std::u16string_view path, uint32_t access, uint32_t /*shareMode*/,

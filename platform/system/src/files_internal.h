@@ -22,15 +22,8 @@ inline constexpr uint32_t kStoredBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE
                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                         FILE_ATTRIBUTE_TEMPORARY;
 
-inline bool Fail(uint32_t error) {
-    SetLastError(error);
-    return false;
-}
-
-inline bool FailErrno(ErrnoContext context = ErrnoContext::Any) {
-    SetLastErrorFromErrno(errno, context);
-    return false;
-}
+using posix::Fail;
+using posix::FailErrno;
 
 /// Whether an errno says that the file system keeps no user extended attributes.
 bool NoUserXattrs(int e);

@@ -120,17 +120,18 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData& data) {
         Fail(ERROR_PATH_NOT_FOUND);
         return {};
     }
-    const int fd = OpenBeneath(r->root.get(), r->rel, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) {
-        SetLastErrorFromErrno(errno);
-        return {};
-    }
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    Fd fd(OpenBeneath(r->root.get(), r->rel, O_RDONLY | O_DIRECTORY));
+    if (!fd.valid()) {
         FailErrno();
         return {};
     }
+    DIR* dir = ::fdopendir(fd.get());
+    if (!dir) {
+        FailErrno();
+        return {};
+    }
+    // The folder stream owns the descriptor now.
+    fd.release();
     FindHandle handle;
     handle.state_ =
         new FindHandle::State{std::move(r->root), dir, r->rel, std::u16string(leaf), r->isRoot};

@@ -2,6 +2,7 @@
 // port exclusive, as the device's serial driver does.
 
 #include "platform/system/error.h"
+#include "platform/system/posix.h"
 #include "platform/system/serial_port.h"
 
 #include <fcntl.h>
@@ -32,20 +33,14 @@ SerialRegistry& registry() {
 }
 
 std::optional<SerialTarget> OpenHostPath(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastErrorFromErrno(errno, ErrnoContext::OpenDevice);
-        return std::nullopt;
-    }
+    posix::Fd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     // Another process holding the same device gets the same answer as a
     // second open in this one.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int e = errno;
-        ::close(fd);
-        SetLastErrorFromErrno(e, ErrnoContext::OpenDevice);
+    if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        posix::FailErrno(ErrnoContext::OpenDevice);
         return std::nullopt;
     }
-    return SerialTarget{fd, {}};
+    return SerialTarget{fd.release(), {}};
 }
 
 std::optional<SerialTarget> ResolveTarget(std::string_view mapping) {

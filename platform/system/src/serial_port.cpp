@@ -1,6 +1,7 @@
 #include "platform/system/serial_port.h"
 
 #include "platform/system/error.h"
+#include "platform/system/posix.h"
 #include "platform/system/serial_line.h"
 
 #include <fcntl.h>
@@ -27,15 +28,8 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-bool Fail(uint32_t error) {
-    SetLastError(error);
-    return false;
-}
-
-bool FailErrno(int errnoValue) {
-    SetLastErrorFromErrno(errnoValue);
-    return false;
-}
+using posix::Fail;
+using posix::FailErrno;
 
 void Signal(int eventFd) {
     uint64_t one = 1;
@@ -56,14 +50,14 @@ bool ModemIoctl(int fd, unsigned long request, int bits) {
     if (ioctl(fd, request, &arg) == 0 || errno == ENOTTY || errno == EINVAL) {
         return true;
     }
-    return FailErrno(errno);
+    return FailErrno();
 }
 
 bool BreakIoctl(int fd, unsigned long request) {
     if (ioctl(fd, request) == 0 || errno == ENOTTY || errno == EINVAL) {
         return true;
     }
-    return FailErrno(errno);
+    return FailErrno();
 }
 
 DCB DefaultDcb() {
@@ -375,7 +369,7 @@ bool SerialPort::SetCommState(const DCB& dcb) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     if (!ApplyLineSettings(s.fd, MapDcbToLine(dcb))) {
-        return FailErrno(errno);
+        return FailErrno();
     }
     if (dcb.fDtrControl != DTR_CONTROL_HANDSHAKE &&
         !ModemIoctl(s.fd, dcb.fDtrControl == DTR_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, TIOCM_DTR)) {
@@ -431,9 +425,9 @@ bool SerialPort::EscapeCommFunction(uint32_t function) {
     case CLRBREAK:
         return BreakIoctl(s.fd, TIOCCBRK);
     case SETXOFF:
-        return ::tcflow(s.fd, TCOOFF) == 0 || FailErrno(errno);
+        return ::tcflow(s.fd, TCOOFF) == 0 || FailErrno();
     case SETXON:
-        return ::tcflow(s.fd, TCOON) == 0 || FailErrno(errno);
+        return ::tcflow(s.fd, TCOON) == 0 || FailErrno();
     default:
         return Fail(ERROR_INVALID_PARAMETER);
     }
@@ -653,47 +647,23 @@ bool SerialPort::write(std::span<const std::byte> data, uint32_t& bytesWritten) 
                          uint64_t{t.WriteTotalTimeoutConstant};
         deadline = SteadyClock::now() + std::chrono::milliseconds(total);
     }
-    std::size_t done = 0;
+    const int stops[] = {s.closeFd, s.txAbortFd};
+    const posix::Written written = posix::WriteAllPolled(s.fd, data, deadline, stops);
+    const std::size_t done = written.bytes;
     uint32_t failure = ERROR_SUCCESS;
-    while (done < data.size()) {
-        ssize_t n = ::write(s.fd, data.data() + done, data.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            failure = ErrorFromErrno(errno, ErrnoContext::DeviceIo);
-            break;
-        }
-        int waitMs = -1;
-        if (deadline) {
-            auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(*deadline - SteadyClock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            waitMs = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
-        }
-        pollfd fds[3] = {{s.fd, POLLOUT, 0}, {s.closeFd, POLLIN, 0}, {s.txAbortFd, POLLIN, 0}};
-        if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) {
-            failure = ErrorFromErrno(errno);
-            break;
-        }
-        if (fds[1].revents != 0) {
-            failure = ERROR_INVALID_HANDLE;
-            break;
-        }
-        if (fds[2].revents != 0) {
-            failure = ERROR_OPERATION_ABORTED;
-            break;
-        }
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            failure = ERROR_DEVICE_NOT_CONNECTED;
-            break;
-        }
+    switch (written.end) {
+    case posix::WriteEnd::Done:
+    case posix::WriteEnd::TimedOut:
+        break;
+    case posix::WriteEnd::Stopped:
+        failure = written.stopIndex == 0 ? ERROR_INVALID_HANDLE : ERROR_OPERATION_ABORTED;
+        break;
+    case posix::WriteEnd::HungUp:
+        failure = ERROR_DEVICE_NOT_CONNECTED;
+        break;
+    case posix::WriteEnd::Failed:
+        failure = ErrorFromErrno(written.error, ErrnoContext::DeviceIo);
+        break;
     }
     bytesWritten = static_cast<uint32_t>(done);
     call.lock().lock();

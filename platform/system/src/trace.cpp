@@ -1,6 +1,7 @@
 #include "platform/system/trace.h"
 
 #include "platform/system/code_page.h"
+#include "platform/system/posix.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,32 +22,17 @@ void WriteStdout(const std::string& text) {
     std::fflush(stdout);
 }
 
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 void WriteDebug(const std::string& text) {
     if (const char* log = std::getenv("HANDHELD_DEBUG_LOG"); log && *log) {
         // O_APPEND keeps the texts of several processes whole.
-        int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            WriteAll(fd, text);
-            ::close(fd);
+        const posix::Fd fd(::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+        if (fd.valid()) {
+            posix::WriteAll(fd.get(), text);
             return;
         }
     }
     std::fflush(stderr);
-    WriteAll(STDERR_FILENO, text);
+    posix::WriteAll(STDERR_FILENO, text);
 }
 
 // One conversion of a wide format, taken apart.

@@ -22,23 +22,6 @@ using namespace fs_detail;
 
 namespace {
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Reads an open file up to maxSize bytes; ERROR_FILE_TOO_LARGE beyond.
 std::optional<std::string> ReadOpen(int fd, std::size_t maxSize) {
     struct stat st {};
@@ -140,8 +123,8 @@ bool Stage(int folder, const std::string& leaf, std::string_view contents, int o
         bits = st.st_mode & 07777;
     }
     return file.Open(folder, leaf, bits) && ::fchmod(file.fd(), bits) == 0 &&
-           (old < 0 || CopyExtendedAttributes(old, file.fd())) && WriteAll(file.fd(), contents) &&
-           file.Flush();
+           (old < 0 || CopyExtendedAttributes(old, file.fd())) &&
+           posix::WriteAll(file.fd(), contents) && file.Flush();
 }
 
 // Writes contents as the file leaf of folder: staged, named, then the folder
@@ -395,27 +378,22 @@ StateFileLock::StateFileLock(std::string_view name) {
     if (!folder.valid()) {
         return;
     }
-    fd_ = OpenAt2(folder.get(), std::string(name).c_str(), O_RDWR | O_CREAT | O_NOCTTY, 0600,
-                  RESOLVE_NO_SYMLINKS);
-    if (fd_ < 0) {
+    Fd fd(OpenAt2(folder.get(), std::string(name).c_str(), O_RDWR | O_CREAT | O_NOCTTY, 0600,
+                  RESOLVE_NO_SYMLINKS));
+    if (!fd.valid()) {
         FailErrno();
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
+    while (::flock(fd.get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
             FailErrno();
-            ::close(fd_);
-            fd_ = -1;
             return;
         }
     }
+    fd_ = std::move(fd);
 }
 
-StateFileLock::~StateFileLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+StateFileLock::~StateFileLock() = default;
 
 bool MoveIntoStateFolder(std::string_view topFolder, std::string_view keptName) {
     if (!ValidTopFolder(topFolder) || !ValidStateName(keptName)) {

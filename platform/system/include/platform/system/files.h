@@ -17,6 +17,7 @@
 //   sharing.
 // Every failure returns false (or an invalid handle) and sets the last error.
 
+#include <platform/system/posix.h>
 #include <platform/system/stream_device.h>
 
 #include <cstddef>
@@ -53,13 +54,8 @@ class File {
 public:
     File() = default;
     File(int fd, uint32_t access) : fd_(fd), access_(access) {}
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_.valid(); }
     explicit operator bool() const { return IsOpen(); }
 
     /// Reads until the buffer is full or the file ends; bytesRead 0 at the end.
@@ -75,10 +71,9 @@ public:
     /// FlushFileBuffers: the data reaches the disk.
     bool Flush();
     void Close();
-    int NativeHandle() const { return fd_; }
 
 private:
-    int fd_ = -1;
+    posix::Fd fd_;
     uint32_t access_ = 0;
 };
 

@@ -13,6 +13,8 @@
 // ".~hh.<name>.<process>.<n>" (one that a killed process left behind has no
 // name at all: it is written unnamed and named only when complete).
 
+#include <platform/system/posix.h>
+
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -81,10 +83,10 @@ public:
     StateFileLock(const StateFileLock&) = delete;
     StateFileLock& operator=(const StateFileLock&) = delete;
 
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return fd_.valid(); }
 
 private:
-    int fd_ = -1;
+    posix::Fd fd_;
 };
 
 } // namespace hh::sys
