@@ -3,10 +3,105 @@
 #include "platform/system/error.h"
 #include "sync_internal.h"
 
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace hh::sys {
+
+namespace detail {
+
+namespace {
+
+timespec ToTimespec(int64_t ms) {
+    return timespec{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000)};
+}
+
+std::atomic<uint32_t> g_localWake{0};
+std::atomic<uint32_t> g_localSleepers{0};
+
+thread_local pid_t t_tid = 0;
+
+} // namespace
+
+int64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void BumpAndWake(const WatchedWord& w) {
+    // A sleeper counts itself before the kernel compares the word with its
+    // snapshot; both sides are sequentially consistent, so either this load
+    // sees the sleeper or the sleeper's kernel sees the new value.
+    w.word->fetch_add(1, std::memory_order_seq_cst);
+    if (w.sleepers->load(std::memory_order_seq_cst) == 0) {
+        return;
+    }
+    const int op = w.shared ? FUTEX_WAKE : (FUTEX_WAKE | FUTEX_PRIVATE_FLAG);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(w.word), op, INT_MAX, nullptr, nullptr, 0);
+}
+
+WatchedWord LocalWakeWord() {
+    return WatchedWord{&g_localWake, false, &g_localSleepers};
+}
+
+pid_t CurrentTid() {
+    if (t_tid == 0) {
+        // A child made by fork would otherwise keep its parent thread's id.
+        static const bool registered = pthread_atfork(nullptr, nullptr, [] { t_tid = 0; }) == 0;
+        static_cast<void>(registered);
+        t_tid = gettid();
+    }
+    return t_tid;
+}
+
+void SleepOnWords(std::span<const WatchedWord> words, std::span<const uint32_t> snapshots,
+                  const Deadline& deadline, std::optional<int64_t> realSliceMs) {
+    std::optional<int64_t> until;
+    if (deadline.kind == Deadline::Kind::Real) {
+        until = deadline.ms;
+    }
+    if (realSliceMs) {
+        const int64_t sliceEnd = MonotonicMs() + *realSliceMs;
+        until = until ? std::min(*until, sliceEnd) : sliceEnd;
+    }
+    timespec ts{};
+    if (until) {
+        ts = ToTimespec(*until);
+    }
+    std::vector<futex_waitv> waiters(words.size());
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        waiters[i] = futex_waitv{};
+        waiters[i].val = snapshots[i];
+        waiters[i].uaddr = reinterpret_cast<uintptr_t>(words[i].word);
+        waiters[i].flags = FUTEX_32 | (words[i].shared ? 0 : FUTEX_PRIVATE_FLAG);
+        words[i].sleepers->fetch_add(1, std::memory_order_seq_cst);
+    }
+    const long rc = syscall(SYS_futex_waitv, waiters.data(), waiters.size(), 0,
+                            until ? &ts : nullptr, CLOCK_MONOTONIC);
+    if (rc < 0 && errno == ENOSYS) {
+        // Kernels before 5.16: sleep on the first word in short slices so that
+        // changes of the others are still seen soon.
+        const int64_t slice = until ? std::clamp<int64_t>(*until - MonotonicMs(), 0, 5) : 5;
+        const timespec rel = ToTimespec(slice);
+        const int op = words[0].shared ? FUTEX_WAIT : (FUTEX_WAIT | FUTEX_PRIVATE_FLAG);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(words[0].word), op, snapshots[0], &rel,
+                nullptr, 0);
+    }
+    for (const WatchedWord& word : words) {
+        word.sleepers->fetch_sub(1, std::memory_order_seq_cst);
+    }
+}
+
+} // namespace detail
 
 namespace {
 
