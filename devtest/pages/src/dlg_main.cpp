@@ -1,12 +1,12 @@
-// The main dialog, its pages in tab order, the notification watcher and the
-// application object.
+// The main dialog, its pages in tab order and the notification watcher.
 
 #include <devtest/core/page_tables.h>
-#include <devtest/pages/pages.h>
-#include <platform/system/wait.h>
-#include <platform/window/controls.h>
+#include <devtest/pages/dlg_main.h>
+#include <devtest/pages/ids.h>
+#include <devtest/pages/templates.h>
 
 #include <array>
+#include <string>
 
 namespace devtest {
 
@@ -131,12 +131,6 @@ void CDlgMain::StopWatcher() {
 void CDlgMain::OnDestroy() {
     StopWatcher();
     win::Dialog::OnDestroy();
-}
-
-bool CTestApp::InitInstance() {
-    CDlgMain dlg;
-    dlg.DoModal();
-    return false;
 }
 
 } // namespace devtest

@@ -2,10 +2,17 @@
 // notification component raises with a code and answers through
 // "EVENT_OVL_SELECTION".
 
+#include <devif/halvix.h>
 #include <devtest/core/page_tables.h>
-#include <devtest/pages/pages.h>
+#include <devtest/pages/dlg_key.h>
+#include <devtest/pages/dlg_notification.h>
+#include <devtest/pages/ids.h>
+#include <devtest/pages/templates.h>
+#include <platform/system/event.h>
 #include <platform/window/screen.h>
 #include <platform/window/ui_thread.h>
+
+#include <string>
 
 namespace devtest {
 

@@ -1,7 +1,9 @@
-// The Sensor page (barometric sensor, compass, calibration) and the GSensor page.
+// The Sensor page: barometric sensor, compass and calibration.
 
 #include <devtest/core/sensor_text.h>
-#include <devtest/pages/pages.h>
+#include <devtest/pages/dlg_sensor.h>
+#include <devtest/pages/ids.h>
+#include <devtest/pages/templates.h>
 #include <platform/system/trace.h>
 #include <platform/window/message_box.h>
 
@@ -10,37 +12,6 @@
 namespace devtest {
 
 namespace win = hh::win;
-
-int CompassOfPage::Open() {
-    return compass ? compass->Open() : 0;
-}
-int CompassOfPage::Close() {
-    return compass ? compass->Close() : 0;
-}
-int CompassOfPage::IsOpen() {
-    return compass ? compass->IsOpen() : 0;
-}
-int CompassOfPage::SetModeMeasureSng() {
-    return compass ? compass->SetModeMeasureSng() : 0;
-}
-int CompassOfPage::SetModePowerdown() {
-    return compass ? compass->SetModePowerdown() : 0;
-}
-int CompassOfPage::SetModeConsciousCal_Hall() {
-    return compass ? compass->SetModeConsciousCal_Hall() : 0;
-}
-int CompassOfPage::SetModeConsciousCal_Side() {
-    return compass ? compass->SetModeConsciousCal_Side() : 0;
-}
-int CompassOfPage::GetDirection() {
-    return compass ? compass->GetDirection() : 0;
-}
-int16_t CompassOfPage::GetAzimuth() {
-    return compass ? compass->GetAzimuth() : 0;
-}
-int CompassOfPage::GetCurSampleCnt(int16_t& count) {
-    return ::GetCurSampleCnt(&count);
-}
 
 CDlgSensor::CDlgSensor()
     : win::Dialog(SensorPageTemplate()), m_cal(m_compass, m_hCalEvents, *this) {}
@@ -194,47 +165,6 @@ void CDlgSensor::ShowAzimuth(int16_t degrees) {
 
 void CDlgSensor::Trace(std::string_view text) {
     hh::sys::TracePrintf("%.*s", static_cast<int>(text.size()), text.data());
-}
-
-CDlgG_Sensor::CDlgG_Sensor() : win::Dialog(GSensorPageTemplate()) {}
-
-CDlgG_Sensor::~CDlgG_Sensor() {
-    delete m_pGSensor;
-}
-
-bool CDlgG_Sensor::OnInitDialog() {
-    win::Dialog::OnInitDialog();
-    m_pGSensor = new GSensorTst;
-    if (m_pGSensor->Open()) {
-        hh::sys::TracePrintf("open gsensor \r\n");
-    }
-    SetTimer(TIMER_GSENSOR, kGSensorMs);
-    return true;
-}
-
-void CDlgG_Sensor::OnTimer(std::uintptr_t id) {
-    if (id != TIMER_GSENSOR || !m_pGSensor) {
-        return;
-    }
-    // As on the Sensor page, a closed sensor is opened again at each tick.
-    if (!m_pGSensor->IsOpen() && !m_pGSensor->Open()) {
-        return;
-    }
-    _XYZ_POSITION position{};
-    if (m_pGSensor->GetPosition(position)) {
-        SetDlgItemText(IDC_STATIC_POSITION, PositionText(position.X, position.Y, position.Z));
-        if (win::Control* text = GetDlgItem(IDC_STATIC_POSITION)) {
-            text->Invalidate(false);
-        }
-    }
-}
-
-void CDlgG_Sensor::OnDestroy() {
-    if (m_pGSensor) {
-        m_pGSensor->Close();
-        delete m_pGSensor;
-        m_pGSensor = nullptr;
-    }
 }
 
 } // namespace devtest

@@ -1,7 +1,9 @@
 // The dialog templates of V5520Demo, as the resource compiler lays them out.
 
 #include <devtest/pages/ids.h>
-#include <devtest/pages/pages.h>
+#include <devtest/pages/templates.h>
+
+#include <string>
 
 namespace devtest {
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <platform/window/dialog.h>
+
+#include <cstdint>
+
+namespace devtest {
+
+/// "Switch": Bluetooth power.
+class CDlgSwitch : public hh::win::Dialog {
+public:
+    CDlgSwitch();
+    /// Reads the Bluetooth state again and names it on the button.
+    void Refresh();
+    uint32_t BTState() const { return m_nBTState; }
+
+protected:
+    bool OnInitDialog() override;
+    void OnCommand(int id, int code) override;
+
+private:
+    uint32_t m_nBTState = 0;
+};
+
+} // namespace devtest
