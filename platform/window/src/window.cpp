@@ -336,6 +336,15 @@ void Window::SetFont(const Font& font, bool redraw) {
     });
 }
 
+void Window::SetToolTip(std::u16string_view text) {
+    CallOnUiThread([&] {
+        if (m_widget) {
+            m_widget->setToolTip(
+                QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+        }
+    });
+}
+
 QImage& Window::RetainedImage() {
     QWidget* client = ClientWidget();
     const QSize size = client ? client->size().expandedTo(QSize(1, 1)) : QSize(1, 1);

@@ -239,5 +239,14 @@ TEST_F(ControlsTest, ProgressRangeStepAndPosition) {
     EXPECT_EQ(progress->GetPos(), 0);
 }
 
+TEST_F(ControlsTest, AToolTipIsSetAndClearedThroughTheWindow) {
+    Window* label = dialog.GetDlgItem(1010);
+    label->SetToolTip(u"Receive overrun: 12 bytes lost \u00E9");
+    EXPECT_EQ(label->Widget()->toolTip(),
+              QString::fromUtf8("Receive overrun: 12 bytes lost \u00E9"));
+    label->SetToolTip({});
+    EXPECT_TRUE(label->Widget()->toolTip().isEmpty());
+}
+
 } // namespace
 } // namespace hh::win::test

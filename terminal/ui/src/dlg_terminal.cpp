@@ -18,9 +18,6 @@
 #include <terminal/core/settings.h>
 #include <terminal/page/shared_state.h>
 
-#include <QApplication>
-#include <QResizeEvent>
-#include <QWidget>
 #include <cstdarg>
 #include <string>
 
@@ -68,18 +65,6 @@ void FillList(Dialog& dialog, int id, const SettingsList& list) {
     combo->SetCurSel(list.initialSelection);
 }
 
-/// The window layer lays a dialog's client area out when the dialog is
-/// resized, and Qt holds that back while a window is hidden; start-up reads
-/// the client size of the full-screen window before it is shown.
-void ApplyPendingResize(Window& window) {
-    QWidget* widget = window.Widget();
-    if (widget && widget->testAttribute(Qt::WA_PendingResizeEvent)) {
-        QResizeEvent event(widget->size(), QSize());
-        QApplication::sendEvent(widget, &event);
-        widget->setAttribute(Qt::WA_PendingResizeEvent, false);
-    }
-}
-
 int32_t Checked(const Dialog& dialog, int id) {
     return dialog.IsDlgButtonChecked(id) == BST_CHECKED ? 1 : 0;
 }
@@ -116,7 +101,6 @@ bool CDlgTerminal::OnInitDialog() {
     FillSettingsLists();
     ReadSettings();
     ShowTaskBar(*this, SW_HIDE, 0);
-    ApplyPendingResize(*this);
 
     SetWindowText(kTerminalTitle);
     SetDlgItemText(IDC_EDIT_PERIOD, u"1000");

@@ -16,8 +16,6 @@
 #include <terminal/core/settings.h>
 #include <terminal/page/shared_state.h>
 
-#include <QString>
-#include <QWidget>
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -103,8 +101,8 @@ int CDlgTerminal::OpenPort() {
     }
     g_hComm = port;
     m_nRxLost = 0;
-    if (Control* label = GetDlgItem(IDC_RX_COUNT); label && label->Widget()) {
-        label->Widget()->setToolTip({});
+    if (Control* label = GetDlgItem(IDC_RX_COUNT)) {
+        label->SetToolTip({});
     }
     m_session = session;
     m_reader = reader;
@@ -193,8 +191,8 @@ void CDlgTerminal::ShowRxLost() {
     }
     m_nRxLost = lost;
     const std::string text = "Receive overrun: " + std::to_string(lost) + " bytes lost";
-    if (Control* label = GetDlgItem(IDC_RX_COUNT); label && label->Widget()) {
-        label->Widget()->setToolTip(QString::fromStdString(text));
+    if (Control* label = GetDlgItem(IDC_RX_COUNT)) {
+        label->SetToolTip(hh::sys::Utf8ToUtf16(text));
     }
     hh::sys::DebugPrintf("%s: %s\n", hh::sys::Utf16ToUtf8(m_strPort).c_str(), text.c_str());
 }

@@ -55,6 +55,8 @@ public:
     void SetActiveWindow();
     /// WM_SETFONT.
     void SetFont(const Font& font, bool redraw = true);
+    /// The text shown while the pointer rests on the window; empty for none.
+    void SetToolTip(std::u16string_view text);
 
     /// GetDC: draws into the image the window keeps and shows.
     Surface GetDC();
