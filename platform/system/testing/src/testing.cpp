@@ -396,7 +396,8 @@ std::vector<fs::path> RecordedLogs() {
 
 std::string NoRecordedLogsMessage() {
     return "no recorded NMEA logs in " + RecordedLogsFolder().string() +
-           " (set HH_NMEA_LOGS to the folder of *.log recordings)";
+           " (the nmea-logs folder of the shared folder beside the checkout: configure with "
+           "-DHH_SHARED_DIR=<folder>, or set HH_NMEA_LOGS to the folder of *.log recordings)";
 }
 
 } // namespace hh::sys::testing
