@@ -86,7 +86,11 @@ int CreateObject(const std::string& path, SharedKind kind, std::string_view name
     }
     SharedBlock* block = nullptr;
     int error = 0;
-    if (ftruncate(fd, sizeof(SharedBlock)) < 0 || !LockShared(fd) || !(block = Map(fd))) {
+    // The block's pages are taken now: a page first touched through the
+    // mapping on a full /dev/shm would end the process with SIGBUS.
+    if ((error = posix_fallocate(fd, 0, sizeof(SharedBlock))) != 0) {
+        errno = error;
+    } else if (!LockShared(fd) || !(block = Map(fd))) {
         error = errno;
     } else {
         block->kind = static_cast<uint32_t>(kind);

@@ -266,5 +266,22 @@ TEST(SyncChild, CrashHoldingEvent) {
     raise(SIGKILL);
 }
 
+// A named object on a full /dev/shm is refused with the disk's error; the
+// pages of its shared block are taken before they are written, so the
+// process never meets SIGBUS through the mapping.
+TEST_F(Events, ANamedEventOnAFullSharedMemoryIsRefusedNotACrash) {
+    const int result = testing::RunOnSmallDisk("/dev/shm", 64 * 1024, [] {
+        testing::FillDisk("/dev/shm");
+        // A file may still be made; only its pages find no room.
+        std::filesystem::remove("/dev/shm/.filler/0");
+        Event event = Event::Create(EventReset::Manual, false, "FULL_SHM_EVENT");
+        return !event && GetLastError() == ERROR_DISK_FULL ? 0 : 1;
+    });
+    if (result == testing::kCannotMount) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    EXPECT_EQ(result, 0);
+}
+
 } // namespace
 } // namespace hh::sys
