@@ -3,7 +3,9 @@
 #include <recovery/engine/copy_engine.h>
 #include <recovery/engine/recovery_run.h>
 
+#include <map>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 namespace recovery {
@@ -196,6 +198,168 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"source_tree_with_a_dangling_link", u"\\SDMMC\\Dangling", u"\\SDMMC\\Saved",
                     hh::sys::ERROR_FILE_NOT_FOUND}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Configurations in which one pair could change what another pair (or the
+// pair itself) reads, or what the deletions of the run would destroy. Each
+// case starts from the same tree: the recovery image, two more sources, a
+// destination folder, and links on the way that a case may use.
+struct CrossCase {
+    const char* name;
+    std::vector<std::pair<std::u16string, std::u16string>> pairs;
+    /// Links the case adds: host path below the root and what it leads to.
+    std::vector<std::pair<const char*, const char*>> links;
+    uint32_t error;
+    int32_t refusedPair;
+};
+
+void PrintTo(const CrossCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CrossPairTest : public RecoveryRunTest, public ::testing::WithParamInterface<CrossCase> {
+protected:
+    // Every file of the tree with its content, as the run found it.
+    std::map<std::string, std::string> Snapshot() const {
+        std::map<std::string, std::string> files;
+        for (auto it = std::filesystem::recursive_directory_iterator(root_);
+             it != std::filesystem::recursive_directory_iterator(); ++it) {
+            if (it->is_symlink()) {
+                it.disable_recursion_pending();
+            } else if (it->is_regular_file()) {
+                files[std::filesystem::relative(it->path(), root_).string()] = ReadHost(it->path());
+            }
+        }
+        return files;
+    }
+};
+
+constexpr auto kImage = u"\\SDMMC\\Recovery\\ResidentFlash";
+
+TEST_P(CrossPairTest, IsRefusedBeforeAnythingIsDeletedOrWritten) {
+    WriteHost(root_ / "SDMMC/Recovery/ResidentFlash/a.txt", "image a");
+    WriteHost(root_ / "SDMMC/Recovery/ResidentFlash/maps/m.map", "image map");
+    WriteHost(root_ / "SDMMC/Other/c.txt", "other c");
+    WriteHost(root_ / "SDMMC/Other/maps/o.map", "other map");
+    WriteHost(root_ / "SDMMC/Staging/s.txt", "staging s");
+    WriteHost(root_ / "SDMMC/Navi/n.txt", "navi n");
+    for (const auto& [at, to] : GetParam().links) {
+        std::filesystem::create_directories((root_ / at).parent_path());
+        std::filesystem::create_symlink(to, root_ / at);
+    }
+    for (const auto& [source, destination] : GetParam().pairs) {
+        AddPair(source, destination);
+    }
+    const std::map<std::string, std::string> before = Snapshot();
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(g_dwLastCopyError, GetParam().error);
+    EXPECT_EQ(state_.m_nPairIndex, GetParam().refusedPair);
+    EXPECT_EQ(state_.m_bSourceFound, 1);
+    ExpectNothingDeleted();
+    EXPECT_EQ(Snapshot(), before) << "nothing was written or deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, CrossPairTest,
+    ::testing::Values(
+        CrossCase{"later_destination_is_the_image",
+                  {{kImage, u"\\ResidentFlash"}, {u"\\SDMMC\\Other", kImage}},
+                  {},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{"later_destination_is_the_image_spelled_otherwise",
+                  {{kImage, u"\\ResidentFlash"},
+                   {u"\\SDMMC\\Other", u"sdmmc\\\\RECOVERY\\.\\x\\..\\residentflash\\\\"}},
+                  {},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{"later_destination_inside_the_image",
+                  {{kImage, u"\\ResidentFlash"},
+                   {u"\\SDMMC\\Other", u"\\SDMMC\\Recovery\\ResidentFlash\\new"}},
+                  {},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{"later_destination_holding_the_image",
+                  {{kImage, u"\\ResidentFlash"}, {u"\\SDMMC\\Other", u"\\SDMMC\\Recovery"}},
+                  {},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{
+            "later_destination_is_the_image_through_a_link",
+            {{kImage, u"\\ResidentFlash"}, {u"\\SDMMC\\Other", u"\\SDMMC\\Rec\\ResidentFlash"}},
+            {{"SDMMC/Rec", "Recovery"}},
+            kSourceOverlapsDestinationError,
+            1},
+        CrossCase{
+            "later_source_is_an_earlier_destination",
+            {{u"\\SDMMC\\Other", u"\\SDMMC\\Staging"}, {u"\\SDMMC\\staging\\", u"\\ResidentFlash"}},
+            {},
+            kSourceOverlapsDestinationError,
+            1},
+        CrossCase{"later_source_holds_an_earlier_destination",
+                  {{u"\\SDMMC\\Other", u"\\SDMMC\\Recovery\\ResidentFlash\\maps"},
+                   {kImage, u"\\ResidentFlash"}},
+                  {},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{"link_in_a_destination_leads_into_the_image",
+                  {{kImage, u"\\ResidentFlash"}, {u"\\SDMMC\\Other", u"\\SDMMC\\Navi"}},
+                  {{"SDMMC/Navi/maps", "../Recovery/ResidentFlash/maps"}},
+                  kSourceOverlapsDestinationError,
+                  1},
+        CrossCase{"link_in_a_destination_leads_into_its_own_source",
+                  {{u"\\SDMMC\\Other", u"\\SDMMC\\Navi"}},
+                  {{"SDMMC/Navi/MAPS", "../Other"}},
+                  kSourceOverlapsDestinationError,
+                  0},
+        CrossCase{
+            "link_in_a_source_leads_into_an_earlier_destination",
+            {{u"\\SDMMC\\Staging", u"\\SDMMC\\Navi"}, {u"\\SDMMC\\Other", u"\\ResidentFlash"}},
+            {{"SDMMC/Other/navi", "../Navi"}},
+            kSourceOverlapsDestinationError,
+            1},
+        CrossCase{"source_inside_the_user_data",
+                  {{u"\\SDMMC\\MaroltData\\AppData", u"\\SDMMC\\Saved"}},
+                  {},
+                  kSourceMeetsUserDataError,
+                  0},
+        CrossCase{"source_holding_the_user_data",
+                  {{u"\\SDMMC\\maroltdata", u"\\ResidentFlash"}},
+                  {},
+                  kSourceMeetsUserDataError,
+                  0},
+        CrossCase{"link_in_a_source_leads_into_the_user_data",
+                  {{u"\\SDMMC\\Other", u"\\ResidentFlash"}},
+                  {{"SDMMC/Other/profile", "../MaroltData/AppData"}},
+                  kSourceMeetsUserDataError,
+                  0},
+        CrossCase{"link_in_a_source_leads_into_the_flash",
+                  {{u"\\SDMMC\\Other", u"\\SDMMC\\Saved"}},
+                  {{"SDMMC/Other/old", "../../ResidentFlash/old"}},
+                  kSourceMeetsFlashError,
+                  0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Links that no copy passes through change nothing: one in a destination
+// beside the folders the copy fills, and one in the resident flash, which is
+// emptied (links removed, not followed) before anything is copied.
+TEST_F(RecoveryRunTest, LinksNoCopyPassesThroughAreNoConflict) {
+    WriteHost(root_ / "SDMMC/Recovery/ResidentFlash/a.txt", "image a");
+    WriteHost(root_ / "SDMMC/Recovery/ResidentFlash/maps/m.map", "image map");
+    WriteHost(root_ / "SDMMC/Other/c.txt", "other c");
+    std::filesystem::create_directories(root_ / "SDMMC/Navi");
+    std::filesystem::create_directory_symlink("../Recovery/ResidentFlash",
+                                              root_ / "SDMMC/Navi/image");
+    std::filesystem::create_directory_symlink("../SDMMC/Recovery/ResidentFlash/maps",
+                                              root_ / "ResidentFlash/maps");
+    AddPair(std::u16string(kImage), u"\\ResidentFlash");
+    AddPair(u"\\SDMMC\\Other", u"\\SDMMC\\Navi");
+    EXPECT_TRUE(Run()) << g_dwLastCopyError;
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/maps/m.map"), "image map");
+    EXPECT_FALSE(std::filesystem::is_symlink(root_ / "ResidentFlash/maps"));
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Navi/c.txt"), "other c");
+    EXPECT_EQ(ReadHost(root_ / "SDMMC/Recovery/ResidentFlash/a.txt"), "image a");
+    EXPECT_FALSE(ExistsHost(root_ / "SDMMC/Recovery/ResidentFlash/c.txt"));
+}
 
 TEST_F(RecoveryRunTest, NamesThatOnlyBeginAlikeAreNotNested) {
     WriteHost(root_ / "ResidentFlashCopy/a.txt", "a");

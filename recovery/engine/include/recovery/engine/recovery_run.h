@@ -60,6 +60,9 @@ inline constexpr uint32_t kSourceOverlapsDestinationError = hh::sys::ERROR_INVAL
 /// A source that is the resident flash, lies inside it or contains it: the
 /// flash is emptied before the copies.
 inline constexpr uint32_t kSourceMeetsFlashError = hh::sys::ERROR_SHARING_VIOLATION;
+/// A source that is the user data folder, lies inside it or contains it: the
+/// folder is deleted after the copies.
+inline constexpr uint32_t kSourceMeetsUserDataError = hh::sys::ERROR_SHARING_VIOLATION;
 /// A destination that is the user data folder or lies inside it: the folder is
 /// deleted after the copies, and what was copied with it.
 inline constexpr uint32_t kDestinationInUserDataError = hh::sys::ERROR_DIRECTORY;
@@ -70,12 +73,18 @@ inline constexpr uint32_t kOutsideRootError = hh::sys::ERROR_ACCESS_DENIED;
 /// Runs the whole recovery; true when it completed (m_bCompleted is then 1).
 /// Every pair is checked before anything is deleted, in order: a blank
 /// source or destination, one the platform refuses (kOutsideRootError for one
-/// leaving the root), a source overlapping its destination or the resident
-/// flash, a source with nothing to search (m_bSourceFound 0, code 0), and a
-/// source tree holding an entry that cannot be read (its error, a link
-/// leaving the root among them). A failed copy fails it with the copy's error
-/// in g_dwLastCopyError. Paths are compared as the places they name (links
-/// followed, case ignored).
+/// leaving the root), a source overlapping its destination, the resident
+/// flash or the user data folder, a destination in the user data folder,
+/// either of them overlapping a destination or a source of an earlier pair
+/// (kSourceOverlapsDestinationError), a source with nothing to search
+/// (m_bSourceFound 0, code 0), and a source tree holding an entry that cannot
+/// be read (its error, a link leaving the root among them). Links count for
+/// what they lead to: one in a source tree makes the place it names a source,
+/// one in a destination that a copy would pass through makes the place it
+/// names a destination, each checked as above. A failed copy fails the run
+/// with the copy's error in g_dwLastCopyError. Paths are compared as the
+/// places they name (links followed, case, "..", "." and repeated or trailing
+/// separators ignored).
 bool RecoverAll(RecoveryState& state, RecoveryScreen& screen);
 
 /// The check RecoverAll makes before it deletes anything: every pair in
