@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QString>
@@ -436,20 +437,35 @@ TEST_F(RestelTest, FailedRecoveryShowsItsErrorKeepsUserDataAndRestarts) {
 }
 
 TEST_F(RestelTest, UnreadablePathXmlShowsXmlErrorAndEndsLeavingTheFlag) {
+    enum class Kind { Text, Missing, Pipe, Folder };
     struct Case {
         const char* name;
+        Kind kind;
         std::optional<std::string> contents;
     } cases[] = {
-        {"malformed", "<Recovery><Paths Count=\"1\"></Recovery>"},
-        {"missing", std::nullopt},
-        {"count beyond any list",
+        {"malformed", Kind::Text, "<Recovery><Paths Count=\"1\"></Recovery>"},
+        {"missing", Kind::Missing, std::nullopt},
+        {"count beyond any list", Kind::Text,
          "<Recovery><Paths Count=\"" + std::to_string(kMaxPathPairs + 1) +
              "\" Src0=\"\\SDMMC\\Factory\" Dst0=\"\\ResidentFlash\"/></Recovery>"},
+        {"a pipe no one writes to", Kind::Pipe, std::nullopt},
+        {"a folder", Kind::Folder, std::nullopt},
+        {"a reference to nul that would cut the source short", Kind::Text,
+         "<Recovery><Paths Count=\"1\" Src0=\"\\SDMMC\\Factory&#0;\\x\" "
+         "Dst0=\"\\ResidentFlash\"/></Recovery>"},
+        {"bytes that are no characters", Kind::Text,
+         "<Recovery><Paths Count=\"1\" Src0=\"\\SDMMC\\\xff\xfe\" "
+         "Dst0=\"\\ResidentFlash\"/></Recovery>"},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove(root_ / "SDMMC/Restel/Path.xml");
-        if (c.contents) {
+        const std::filesystem::path pathXml = root_ / "SDMMC/Restel/Path.xml";
+        std::filesystem::remove_all(pathXml);
+        if (c.kind == Kind::Text) {
             Put("SDMMC/Restel/Path.xml", *c.contents);
+        } else if (c.kind == Kind::Pipe) {
+            ASSERT_EQ(::mkfifo(pathXml.c_str(), 0644), 0);
+        } else if (c.kind == Kind::Folder) {
+            std::filesystem::create_directory(pathXml);
         }
         ASSERT_TRUE(sim::StoreRecoverFlag(RECOVER_PENDING));
         ended_.clear();

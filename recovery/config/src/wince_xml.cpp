@@ -1,4 +1,5 @@
 #include "text.h"
+#include "xml_characters.h"
 
 #include <platform/system/error.h>
 #include <platform/system/whole_file.h>
@@ -79,6 +80,35 @@ bool IsWellFormed(const pugi::xml_document& document, const std::string& bytes) 
     return true;
 }
 
+// Whether the numeric references in the attribute values and character data
+// name characters XML allows: read from the text as written, parsed once more
+// without resolving references.
+bool ReferencesAreCharacters(const std::string& bytes) {
+    pugi::xml_document written;
+    written.load_buffer(bytes.data(), bytes.size(), kParseOptions & ~pugi::parse_escapes);
+    for (pugi::xml_node node = written.first_child(); node;) {
+        if (node.type() == pugi::node_pcdata && !ReferencesOnlyXmlCharacters(node.value())) {
+            return false;
+        }
+        for (pugi::xml_attribute attribute : node.attributes()) {
+            if (!ReferencesOnlyXmlCharacters(attribute.value())) {
+                return false;
+            }
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return true;
+}
+
 // The depth of the deepest node below the document (the root element is at
 // 1), or -1 when a name or value is longer than kMaxPathXmlText.
 int DepthWithinLimits(const pugi::xml_document& document) {
@@ -147,13 +177,16 @@ int WinceXml::Load(std::u16string_view cePath) {
         }
         return 0;
     }
+    if (!HoldsOnlyXmlCharacters(bytes, result.encoding)) {
+        return 0;
+    }
     if (result.status == pugi::status_no_document_element) {
         if (m_pReporter) {
             m_pReporter->ShowError(u"Empty document!", kLoadCaption);
         }
         return 0;
     }
-    if (!result || !IsWellFormed(*document, bytes)) {
+    if (!result || !IsWellFormed(*document, bytes) || !ReferencesAreCharacters(bytes)) {
         return 0;
     }
     const int depth = DepthWithinLimits(*document);

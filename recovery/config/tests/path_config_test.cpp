@@ -3,10 +3,13 @@
 #include <recovery/config/path_config.h>
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -247,6 +250,104 @@ INSTANTIATE_TEST_SUITE_P(
                                                  "=\"A\" d=\"B\"/></r>"},
         LimitCase{"text_too_long", "<r><p n=\"1\" s=\"A\" d=\"B\"/>" +
                                        std::string(kMaxPathXmlText + 1, 't') + "</r>"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Path.xml as something other than a document: every kind is refused with
+// the load failure's box and left as it is, without waiting for a writer or
+// reading what the file claims to hold.
+struct KindCase {
+    const char* name;
+    /// Makes <root>/Path.xml; false when this machine cannot make it.
+    std::function<bool(const std::filesystem::path&)> make;
+};
+
+void PrintTo(const KindCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PathXmlKindTest : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(PathXmlKindTest, IsNotReadAndRaisesWithTheLoadBox) {
+    TempDeviceRoot dir(RootLayout::Empty);
+    const std::filesystem::path file = dir.root() / "Path.xml";
+    ASSERT_TRUE(GetParam().make(file));
+    CountingReporter reporter;
+    EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
+    EXPECT_EQ(reporter.shown, 1);
+    struct stat st {};
+    EXPECT_EQ(::lstat(file.c_str(), &st), 0) << "left in place";
+}
+
+bool MakeSocket(const std::filesystem::path& file) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = file.string();
+    if (fd < 0 || path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PathXmlKindTest,
+    ::testing::Values(KindCase{"pipe_without_a_writer",
+                               [](const std::filesystem::path& f) {
+                                   return ::mkfifo(f.c_str(), 0644) == 0;
+                               }},
+                      KindCase{"folder",
+                               [](const std::filesystem::path& f) {
+                                   return std::filesystem::create_directory(f);
+                               }},
+                      KindCase{"socket", MakeSocket},
+                      KindCase{"link_to_a_pipe",
+                               [](const std::filesystem::path& f) {
+                                   return ::mkfifo((f.parent_path() / "pipe").c_str(), 0644) == 0 &&
+                                          ::symlink("pipe", f.c_str()) == 0;
+                               }},
+                      KindCase{"sparse_file_of_a_terabyte",
+                               [](const std::filesystem::path& f) {
+                                   WriteHost(f, "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>");
+                                   return ::truncate(f.c_str(), off_t{1} << 40) == 0;
+                               }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Documents whose text the device's parser rejects as not well formed: bytes
+// that are no character of their encoding, and characters XML does not allow
+// (literal or as references). They raise without a box, as a malformed file.
+class NotACharacterTest : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(NotACharacterTest, RaisesWithoutABoxAndStaysAsItWas) {
+    TempDeviceRoot dir(RootLayout::Empty);
+    WriteHost(dir.root() / "Path.xml", GetParam().xml);
+    CountingReporter reporter;
+    EXPECT_THROW((PathConfig{kPathXml, &reporter}), XmlError);
+    EXPECT_EQ(reporter.shown, 0);
+    EXPECT_EQ(ReadHost(dir.root() / "Path.xml"), GetParam().xml);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NotACharacterTest,
+    ::testing::Values(
+        LimitCase{"nul_in_a_value", "<r><p n=\"1\" s=\"A\0B\" d=\"B\"/></r>"s},
+        LimitCase{"nul_after_the_document", "<r><p n=\"1\" s=\"A\" d=\"B\"/></r>\0"s},
+        LimitCase{"control_character_in_a_value", "<r><p n=\"1\" s=\"A\x01\" d=\"B\"/></r>"},
+        LimitCase{"reference_to_nul", "<r><p n=\"1\" s=\"A&#0;B\" d=\"B\"/></r>"},
+        LimitCase{"reference_to_a_control_character", "<r><p n=\"1\" s=\"A&#x1b;\" d=\"B\"/></r>"},
+        LimitCase{"reference_to_a_surrogate", "<r><p n=\"1\" s=\"A&#xD800;\" d=\"B\"/></r>"},
+        LimitCase{"reference_beyond_unicode", "<r><p n=\"1\" s=\"A&#x110000;\" d=\"B\"/></r>"},
+        LimitCase{"invalid_utf8_in_a_value", "<r><p n=\"1\" s=\"A\xff\xfe\" d=\"B\"/></r>"},
+        LimitCase{"truncated_utf8_in_a_value", "<r><p n=\"1\" s=\"A\xc3\" d=\"B\"/></r>"},
+        LimitCase{"overlong_utf8_in_a_comment",
+                  "<r><p n=\"1\" s=\"A\" d=\"B\"/><!--\xc0\xaf--></r>"},
+        LimitCase{"utf16_with_a_lone_surrogate", "\xff\xfe<\0r\0>\0\x00\xd8<\0/\0r\0>\0"s},
+        LimitCase{"utf16_of_an_odd_length", "\xff\xfe<\0r\0/\0>\0x"s},
+        LimitCase{"random_bytes", std::string("\x8b\x1f\x00\x07\xe3\x91\xfe\x02<\xa0>\x13", 13)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PathConfig, DocumentsAtTheLimitsLoad) {
