@@ -1,21 +1,20 @@
-#include "copy_workers.h"
 #include "directory_state.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <deque>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,24 +27,28 @@ namespace {
 // A file of at least two pieces is written piece by piece, each piece's
 // writing to the disk started as soon as it is copied.
 constexpr off_t kPiece = off_t{32} << 20;
-// A batch commits after this many bytes, or this many files (fewer when the
-// process may not open that many: each pending copy holds a descriptor).
-constexpr uint64_t kBatchBytes = uint64_t{256} << 20;
-constexpr std::size_t kMostBatchFiles = 4096;
-// Copies go to the workers in groups of this many, so that handing them over
-// costs little beside their copying.
-constexpr std::size_t kGroupFiles = 64;
+// The most copies pending at once, written or not yet named (fewer when the
+// process may not open that many: each holds a descriptor, and its folders
+// up to two each).
+constexpr std::size_t kMostPending = 4096;
+// What the flushing thread waits for before it flushes: this many written
+// copies, or this many bytes, unless the walk has ended or waits for it.
+constexpr std::size_t kFlushFiles = 1024;
+constexpr uint64_t kFlushBytes = uint64_t{64} << 20;
+// On a file system in memory copies are named in groups of this many.
+constexpr std::size_t kNameFiles = 64;
+constexpr unsigned kMostWorkers = 8;
 
-// Files per batch. The soft limit on open files is raised towards the hard
-// one, once per process, because the default of 1024 would make batches
-// small and their flushes many.
-std::size_t BatchFiles() {
+// Copies pending at once. The soft limit on open files is raised towards the
+// hard one, once per process, because the default of 1024 would hold back
+// the writing while the flushing thread waits for the disk.
+std::size_t MostPending() {
     static const std::size_t files = [] {
         rlimit limit{};
         if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
             return std::size_t{64};
         }
-        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 4 * kMostBatchFiles);
+        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 4 * 16384);
         if (limit.rlim_cur < wanted) {
             rlimit raised = limit;
             raised.rlim_cur = wanted;
@@ -53,7 +56,7 @@ std::size_t BatchFiles() {
                 limit = raised;
             }
         }
-        return std::clamp<std::size_t>(limit.rlim_cur / 4, 16, kMostBatchFiles);
+        return std::clamp<std::size_t>(limit.rlim_cur / 4, 16, kMostPending);
     }();
     return files;
 }
@@ -67,6 +70,13 @@ bool KeepsNothing(int folder) {
 
 } // namespace
 
+// The copies of a batch pass through three hands, in the order added: the
+// caller adds them, the workers write them (several at once, each copy taken
+// by the next free worker), and the flushing thread puts what is written on
+// the disk and names it. Each copy has a sequence number; a copy's slot in a
+// ring is reused once the copy is named. Every count below is guarded by
+// `mutex`, and a slot belongs to one hand at a time: to the caller until it
+// is added, to one worker until it is written, then to the flushing thread.
 struct CopyBatch::State {
     /// A destination folder, kept open while copies for it are pending.
     struct Folder {
@@ -84,154 +94,129 @@ struct CopyBatch::State {
         std::string rel;
         bool isRoot;
     };
-    /// One copy. The caller's thread fills it before the workers see it;
-    /// the workers then open its source, write it and set `done` (release).
     struct Entry {
         PendingFile file;
-        const Source* source = nullptr;
+        std::shared_ptr<const Source> source;
+        std::shared_ptr<const Folder> folder;
         std::string sourceHost;
-        Fd in;
-        struct stat st {};
-        std::size_t folder = 0;
-        uint64_t folderId = 0;
-        int folderFd = -1;
-        int rootFd = -1;
-        bool keepsNothing = false;
         std::string rel;
         std::string leaf;
         bool exists = false;
         bool failIfExists = false;
+        Fd in;
+        struct stat st {};
         /// The error code of a failed writing or naming, 0 when none.
-        std::atomic<uint32_t> error{0};
-        /// Written (or failed), its source closed.
-        std::atomic<bool> done{false};
+        uint32_t error = 0;
+        /// Written (or failed).
+        bool done = false;
 
-        // Records the failure the calling thread has just set as its last
-        // error, unless an earlier one was recorded.
-        void Failed() {
-            uint32_t none = 0;
-            const uint32_t code = GetLastError();
-            error.compare_exchange_strong(none, code != 0 ? code : ERROR_GEN_FAILURE);
+        CopyTarget Target() const {
+            return {folder->root.get(), folder->folder.get(), rel, leaf, exists};
         }
-        CopyTarget Target() const { return {rootFd, folderFd, rel, leaf, exists}; }
+        // Records the failure the calling thread has just set as its last error.
+        void Failed() {
+            const uint32_t code = GetLastError();
+            error = code != 0 ? code : ERROR_GEN_FAILURE;
+        }
     };
 
-    std::vector<Folder> folders;
-    /// A deque, so that the workers' pointers stay valid as sources are added.
-    std::deque<Source> sources;
-    /// The batch's copies, in the order added: a fixed array, so that the
-    /// workers may read entries while the caller's thread adds more. Only
-    /// the caller's thread changes `count`.
-    std::unique_ptr<Entry[]> entries{new Entry[BatchFiles()]};
-    std::atomic<std::size_t> count{0};
-    /// Entries, from the first, that have their names; the workers name
-    /// copies that need no flush under the mutex, the commit the others.
-    std::mutex namingMutex;
-    std::size_t named = 0;
-    std::atomic<bool> namingFailed{false};
-    /// The folder of the copy added last: the caller is looking up names in
-    /// it, which a link made there meanwhile would hold up, so the workers
-    /// leave its copies to be named later.
-    std::atomic<uint64_t> filling{0};
-    /// Bytes of the sources opened so far, added up by the workers.
-    std::atomic<uint64_t> bytes{0};
-    /// Entries of this batch, from the first, known to be written.
-    std::size_t scanned = 0;
-    /// Copies written since the batch was made, from the first; a failed one
-    /// ends the count.
-    std::size_t written = 0;
-    bool failed = false;
-    /// One folder per file system with names given since the last Sync (a
-    /// descriptor that syncfs accepts).
-    std::vector<std::pair<dev_t, Fd>> unsynced;
-    /// Small copies not yet handed to the workers.
-    std::vector<Entry*> group;
-    /// Last, so that its threads end before the entries they write go.
-    std::unique_ptr<CopyWorkers> workers;
+    explicit State(std::function<void(std::size_t)> onWritten)
+        : written_(std::move(onWritten)), capacity(MostPending()), ring(new Entry[capacity]) {}
 
-    // The index of the folder of a Directory, opened again for the batch.
-    std::optional<std::size_t> FolderOf(const Directory::State& dst) {
-        for (std::size_t i = folders.size(); i-- > 0;) {
-            if (folders[i].id == dst.id) {
-                return i;
-            }
+    ~State() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        work.notify_all();
+        flush.notify_all();
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+
+    std::function<void(std::size_t)> written_;
+    const std::size_t capacity;
+    std::unique_ptr<Entry[]> ring;
+
+    std::mutex mutex;
+    std::condition_variable work;     ///< workers wait for copies to write
+    std::condition_variable flush;    ///< the flushing thread waits for written copies
+    std::condition_variable progress; ///< the caller waits for writing and naming
+    uint64_t added = 0;
+    uint64_t claimed = 0; ///< taken by a worker
+    uint64_t written = 0; ///< written, from the first; stops before a failed one
+    uint64_t named = 0;   ///< named (slots free again), from the first
+    /// Bytes of the copies written and not yet flushed, and how many of
+    /// those copies are on a file system that keeps its files.
+    uint64_t unflushedBytes = 0;
+    std::size_t unflushedOnDisk = 0;
+    /// A copy failed in writing or naming: no more are taken.
+    bool failed = false;
+    /// The first copy that failed, once every copy before it is written.
+    std::optional<uint64_t> stoppedAt;
+    bool finishing = false;
+    bool stopping = false;
+    bool callerWaits = false;  ///< for a free slot
+    bool writtenWaits = false; ///< for the copies to be written
+    bool flusherWaits = false;
+    std::size_t idleWorkers = 0;
+    std::vector<std::thread> threads;
+    /// The last folders looked up, reused while the caller stays in them.
+    std::shared_ptr<const Folder> lastFolder;
+    std::shared_ptr<const Source> lastSource;
+    /// One folder per file system that copies were named in since its last
+    /// flush (a descriptor that syncfs accepts).
+    std::vector<std::pair<dev_t, Fd>> unsynced;
+    /// Only the thread that reports written copies, in order, one at a time.
+    std::mutex reporting;
+    std::size_t reported = 0;
+
+    std::shared_ptr<const Folder> FolderOf(const Directory::State& dst) {
+        if (lastFolder && lastFolder->id == dst.id) {
+            return lastFolder;
         }
         Fd root(::fcntl(dst.root.get(), F_DUPFD_CLOEXEC, 0));
         Fd folder(::fcntl(dst.folder.get(), F_DUPFD_CLOEXEC, 0));
         struct stat st {};
         if (!root.valid() || !folder.valid() || ::fstat(folder.get(), &st) != 0) {
-            return std::nullopt;
+            return nullptr;
         }
         const bool keepsNothing = KeepsNothing(folder.get());
-        folders.push_back({dst.id, st.st_dev, keepsNothing, std::move(root), std::move(folder)});
-        return folders.size() - 1;
+        lastFolder = std::make_shared<const Folder>(
+            Folder{dst.id, st.st_dev, keepsNothing, std::move(root), std::move(folder)});
+        return lastFolder;
     }
 
-    const Source* SourceOf(const Directory::State& src) {
-        for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
-            if (it->id == src.id) {
-                return &*it;
-            }
+    std::shared_ptr<const Source> SourceOf(const Directory::State& src) {
+        if (lastSource && lastSource->id == src.id) {
+            return lastSource;
         }
         Fd root(::fcntl(src.root.get(), F_DUPFD_CLOEXEC, 0));
         Fd folder(::fcntl(src.folder.get(), F_DUPFD_CLOEXEC, 0));
         if (!root.valid() || !folder.valid()) {
             return nullptr;
         }
-        return &sources.emplace_back(
+        lastSource = std::make_shared<const Source>(
             Source{src.id, std::move(root), std::move(folder), src.rel, src.isRoot});
+        return lastSource;
     }
 
-    void Unsynced(const Folder& folder) {
-        if (folder.keepsNothing) {
+    void Start() {
+        if (!threads.empty()) {
             return;
         }
-        for (const auto& [device, fd] : unsynced) {
-            if (device == folder.device) {
-                return;
-            }
+        const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 2u, kMostWorkers);
+        for (unsigned i = 0; i < workers; ++i) {
+            threads.emplace_back([this] {
+                ::pthread_setname_np(::pthread_self(), "copy-worker");
+                Work();
+            });
         }
-        // syncfs needs a descriptor that is not O_PATH.
-        unsynced.emplace_back(folder.device, Fd(::openat(folder.folder.get(), ".",
-                                                         O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    }
-
-    // Moves the count of written copies on over the entries that are done.
-    void Scan() {
-        while (!failed && scanned < count.load(std::memory_order_relaxed) &&
-               entries[scanned].done.load(std::memory_order_acquire)) {
-            if (entries[scanned].error.load() != 0) {
-                failed = true;
-                break;
-            }
-            ++scanned;
-            ++written;
-        }
-    }
-
-    // Names, in order, the written copies that need no flush, up to the
-    // first that is not written yet, needs a flush or belongs to the folder
-    // being filled. Run by the workers; one that finds another naming leaves
-    // the rest to it or to the commit.
-    void NameUnflushed() {
-        std::unique_lock lock(namingMutex, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            return;
-        }
-        const std::size_t added = count.load(std::memory_order_acquire);
-        while (named < added) {
-            Entry& entry = entries[named];
-            if (!entry.done.load(std::memory_order_acquire) || !entry.keepsNothing ||
-                entry.error.load() != 0 || entry.folderId == filling.load()) {
-                return;
-            }
-            if (!PublishCopy(entry.file, entry.Target(), entry.failIfExists)) {
-                entry.Failed();
-                namingFailed = true;
-                return;
-            }
-            ++named;
-        }
+        threads.emplace_back([this] {
+            ::pthread_setname_np(::pthread_self(), "copy-flusher");
+            Flush();
+        });
     }
 
     // Opens the source as the folder handle would: as written, or in
@@ -263,9 +248,10 @@ struct CopyBatch::State {
 
     // A large file, piece by piece: the disk writes each piece while the
     // next is copied.
-    bool WriteInPieces(Entry& entry) {
+    static bool WriteInPieces(Entry& entry) {
         const off_t size = entry.st.st_size;
-        if (!entry.file.Open(entry.folderFd, entry.leaf, entry.st.st_mode & 0777)) {
+        const int folder = entry.folder->folder.get();
+        if (!entry.file.Open(folder, entry.leaf, entry.st.st_mode & 0777)) {
             return false;
         }
         for (off_t offset = 0; offset < size; offset += kPiece) {
@@ -273,105 +259,195 @@ struct CopyBatch::State {
             if (!CopyRange(entry.in.get(), entry.file.fd(), offset, length)) {
                 return false;
             }
-            if (!entry.keepsNothing) {
+            if (!entry.folder->keepsNothing) {
                 entry.file.StartFlush(offset, length);
             }
         }
         return FinishCopy(entry.in.get(), entry.st, entry.file);
     }
 
-    void Write(Entry& entry) {
+    // Writes one copy unnamed. A small copy's writing to the disk is left to
+    // the next flush, which writes all of them at once.
+    static void Write(Entry& entry) {
         if (!OpenSource(entry)) {
             entry.Failed();
         } else {
-            bytes += static_cast<uint64_t>(entry.st.st_size);
-            const bool copied =
-                entry.st.st_size >= 2 * kPiece
-                    ? WriteInPieces(entry)
-                    : WriteCopy(entry.in.get(), entry.st, entry.folderFd, entry.leaf, entry.file);
-            // A small copy's writing to the disk is left to the batch's
-            // flush, which writes all of them at once.
+            const bool copied = entry.st.st_size >= 2 * kPiece
+                                    ? WriteInPieces(entry)
+                                    : WriteCopy(entry.in.get(), entry.st,
+                                                entry.folder->folder.get(), entry.leaf, entry.file);
             if (!copied) {
                 FailErrno();
                 entry.Failed();
             }
         }
         entry.in.reset();
-        entry.done.store(true, std::memory_order_release);
     }
 
-    CopyWorkers& Workers() {
-        if (!workers) {
-            workers = std::make_unique<CopyWorkers>();
+    // The copies that may be named: the written ones, up to the first that
+    // failed.
+    uint64_t Nameable() const { return stoppedAt ? std::min(written, *stoppedAt) : written; }
+
+    // Whether the flushing thread has work: written copies to flush and name.
+    bool FlushDue() const {
+        if (stopping) {
+            return true;
         }
-        return *workers;
+        const uint64_t ready = Nameable() - named;
+        if (ready == 0) {
+            return false;
+        }
+        if (finishing || stoppedAt || callerWaits || added - named >= capacity) {
+            return true;
+        }
+        return ready >= (unflushedOnDisk == 0 ? kNameFiles : kFlushFiles) ||
+               unflushedBytes >= kFlushBytes;
     }
 
-    void SubmitGroup() {
-        if (group.empty()) {
-            return;
-        }
-        Workers().Run([this, files = std::move(group)] {
-            for (Entry* entry : files) {
-                Write(*entry);
+    Entry& At(uint64_t sequence) const { return ring[sequence % capacity]; }
+
+    // A worker: takes the next copy, writes it, and moves the count of
+    // written copies on over the ones that are done.
+    void Work() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            ++idleWorkers;
+            work.wait(lock, [this] { return stopping || (claimed < added && !failed); });
+            --idleWorkers;
+            if (stopping) {
+                return;
             }
-            NameUnflushed();
-        });
-        group.clear();
-    }
-
-    // Has the copy written by the workers, with others in a group.
-    void Queue(Entry& entry) {
-        group.push_back(&entry);
-        if (group.size() >= kGroupFiles) {
-            SubmitGroup();
+            Entry& entry = At(claimed++);
+            lock.unlock();
+            Write(entry);
+            lock.lock();
+            entry.done = true;
+            if (entry.error != 0) {
+                failed = true;
+            }
+            const uint64_t before = written;
+            while (written < claimed && At(written).done) {
+                if (At(written).error != 0) {
+                    stoppedAt = written;
+                    break;
+                }
+                unflushedBytes += static_cast<uint64_t>(At(written).st.st_size);
+                unflushedOnDisk += At(written).folder->keepsNothing ? 0 : 1;
+                ++written;
+            }
+            if (written == before && !stoppedAt) {
+                continue;
+            }
+            const uint64_t now = written;
+            if (flusherWaits && FlushDue()) {
+                flush.notify_one();
+            }
+            if (callerWaits || writtenWaits) {
+                progress.notify_all();
+            }
+            if (written_ && now > before) {
+                lock.unlock();
+                Report(now);
+                lock.lock();
+            }
         }
     }
 
-    // One flush of each file system that entries [from, to) are on and that
+    // Calls the caller's function for every copy written up to count, in
+    // order, one call at a time.
+    void Report(uint64_t count) {
+        std::lock_guard lock(reporting);
+        while (reported < count) {
+            written_(++reported);
+        }
+    }
+
+    // One flush of each file system that copies [from, to) are on and that
     // keeps its files over a power loss, so that their data and what leads
     // to it are on the disk. syncfs waits for all of it at once; an
     // fdatasync of each file costs a flush of the disk's cache per file,
     // which made many small files several times slower.
-    bool FlushFileSystems(std::size_t from, std::size_t to) {
+    bool FlushFileSystems(uint64_t from, uint64_t to) {
         std::vector<dev_t> flushed;
-        for (std::size_t i = from; i < to; ++i) {
-            const Folder& folder = folders[entries[i].folder];
+        for (uint64_t i = from; i < to; ++i) {
+            const Entry& entry = At(i);
+            const Folder& folder = *entry.folder;
             if (folder.keepsNothing ||
                 std::find(flushed.begin(), flushed.end(), folder.device) != flushed.end()) {
                 continue;
             }
-            if (::syncfs(entries[i].file.fd()) != 0) {
+            if (::syncfs(entry.file.fd()) != 0) {
                 return FailErrno();
             }
             flushed.push_back(folder.device);
         }
         return true;
     }
+
+    void Unsynced(const Folder& folder) {
+        if (folder.keepsNothing) {
+            return;
+        }
+        for (const auto& [device, fd] : unsynced) {
+            if (device == folder.device) {
+                return;
+            }
+        }
+        // syncfs needs a descriptor that is not O_PATH.
+        unsynced.emplace_back(folder.device, Fd(::openat(folder.folder.get(), ".",
+                                                         O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    }
+
+    // The flushing thread: flushes what is written (the workers write on
+    // meanwhile) and, when the flush returns, names it in order.
+    void Flush() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            flusherWaits = true;
+            flush.wait(lock, [this] { return FlushDue(); });
+            flusherWaits = false;
+            if (stopping) {
+                return;
+            }
+            const uint64_t from = named;
+            const uint64_t to = Nameable();
+            unflushedBytes = 0;
+            unflushedOnDisk = 0;
+            lock.unlock();
+            uint64_t done = from;
+            uint32_t error = 0;
+            if (!FlushFileSystems(from, to)) {
+                error = GetLastError();
+            }
+            for (; error == 0 && done < to; ++done) {
+                Entry& entry = At(done);
+                if (!PublishCopy(entry.file, entry.Target(), entry.failIfExists)) {
+                    error = GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
+                    break;
+                }
+                Unsynced(*entry.folder);
+                entry = Entry();
+            }
+            lock.lock();
+            named = done;
+            if (error != 0) {
+                At(done).error = error;
+                failed = true;
+                stoppedAt = stoppedAt ? std::min(*stoppedAt, done) : done;
+            }
+            progress.notify_all();
+        }
+    }
+
+    // Whether every copy is named, or every one before the first that failed.
+    bool Settled() const { return stoppedAt ? named == *stoppedAt : named == added; }
 };
 
-CopyBatch::CopyBatch() : state_(new State) {}
+CopyBatch::CopyBatch(std::function<void(std::size_t written)> written)
+    : state_(new State(std::move(written))) {}
 
 CopyBatch::~CopyBatch() {
     delete state_;
-}
-
-std::size_t CopyBatch::Pending() const {
-    return state_->count.load(std::memory_order_relaxed);
-}
-
-bool CopyBatch::Full() const {
-    return Pending() >= BatchFiles() || state_->bytes >= kBatchBytes;
-}
-
-std::size_t CopyBatch::Written() {
-    state_->Scan();
-    return state_->written;
-}
-
-bool CopyBatch::Failed() {
-    state_->Scan();
-    return state_->failed || state_->namingFailed;
 }
 
 bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to,
@@ -397,78 +473,91 @@ bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to
     if (exists && !MayReplace(place, failIfExists)) {
         return false;
     }
-    const State::Source* source = s.SourceOf(src);
-    const std::optional<std::size_t> index = s.FolderOf(dst);
-    if (!source || !index) {
+    std::shared_ptr<const State::Source> source = s.SourceOf(src);
+    std::shared_ptr<const State::Folder> folder = s.FolderOf(dst);
+    if (!source || !folder) {
         return FailErrno();
     }
-    const State::Folder& folder = s.folders[*index];
-    State::Entry& entry = s.entries[s.count.load(std::memory_order_relaxed)];
-    entry.source = source;
+    std::unique_lock lock(s.mutex);
+    // A slot is free once the copy that held it is named; after a failure
+    // nothing more is named.
+    if (s.added - s.named >= s.capacity) {
+        s.callerWaits = true;
+        s.flush.notify_one();
+        s.progress.wait(lock, [&s] { return s.added - s.named < s.capacity || s.stoppedAt; });
+        s.callerWaits = false;
+        if (s.stoppedAt) {
+            return Fail(s.At(*s.stoppedAt).error);
+        }
+    }
+    State::Entry& entry = s.At(s.added);
+    lock.unlock();
+    entry.source = std::move(source);
+    entry.folder = std::move(folder);
     entry.sourceHost = std::move(sourceHost);
-    entry.folder = *index;
-    entry.folderId = folder.id;
-    entry.folderFd = folder.folder.get();
-    entry.rootFd = folder.root.get();
-    entry.keepsNothing = folder.keepsNothing;
     entry.rel = place.rel;
     entry.leaf = host;
     entry.exists = exists;
     entry.failIfExists = failIfExists;
-    s.filling = folder.id;
-    s.count.fetch_add(1, std::memory_order_release);
-    s.Queue(entry);
+    lock.lock();
+    ++s.added;
+    s.Start();
+    if (s.idleWorkers > 0) {
+        s.work.notify_one();
+    }
+    lock.unlock();
     if (!exists) {
         dst.Remember(target, host);
     }
     return true;
 }
 
-std::size_t CopyBatch::Commit() {
+bool CopyBatch::WaitWritten() {
     State& s = *state_;
-    s.SubmitGroup();
-    if (s.workers) {
-        s.workers->Wait();
+    std::unique_lock lock(s.mutex);
+    s.writtenWaits = true;
+    s.progress.wait(lock, [&s] { return s.written == s.added || s.stoppedAt; });
+    s.writtenWaits = false;
+    if (s.stoppedAt) {
+        SetLastError(s.At(*s.stoppedAt).error);
+        return false;
     }
-    s.Scan();
-    // The workers are idle: what is left to name is named here, in order,
-    // after the flush that puts its data on the disk.
-    const std::size_t added = s.count.load(std::memory_order_relaxed);
-    std::size_t end = s.named;
-    while (end < added && s.entries[end].error.load() == 0) {
-        ++end;
-    }
-    bool ok = s.FlushFileSystems(s.named, end);
-    while (ok && s.named < end) {
-        State::Entry& entry = s.entries[s.named];
-        ok = PublishCopy(entry.file, entry.Target(), entry.failIfExists);
-        s.named += ok ? 1 : 0;
-    }
-    if (ok && end < added) {
-        SetLastError(s.entries[end].error.load());
-    }
-    for (std::size_t i = 0; i < s.named; ++i) {
-        s.Unsynced(s.folders[s.entries[i].folder]);
-    }
-    const std::size_t named = s.named;
-    s.failed = s.failed || s.namingFailed || named < added;
-    s.entries.reset(new State::Entry[BatchFiles()]);
-    s.count = 0;
-    s.folders.clear();
-    s.sources.clear();
-    s.named = 0;
-    s.namingFailed = false;
-    s.scanned = 0;
-    s.bytes = 0;
-    return named;
+    return true;
 }
 
-bool CopyBatch::Sync() {
+bool CopyBatch::Failed() {
+    std::lock_guard lock(state_->mutex);
+    return state_->failed;
+}
+
+bool CopyBatch::Finish(std::size_t& named) {
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    s.finishing = true;
+    s.callerWaits = true;
+    s.flush.notify_one();
+    s.progress.wait(lock, [&s] { return s.Settled(); });
+    s.callerWaits = false;
+    named = static_cast<std::size_t>(s.named);
+    const uint64_t written = s.written;
+    const std::optional<uint32_t> error =
+        s.stoppedAt ? std::optional<uint32_t>(s.At(*s.stoppedAt).error) : std::nullopt;
+    std::vector<std::pair<dev_t, Fd>> unsynced = std::move(s.unsynced);
+    lock.unlock();
+    // Every copy written is reported before the caller goes on.
+    if (s.written_) {
+        s.Report(written);
+    }
+    // What was named reaches the disk before the caller goes on: also after a
+    // failure.
     bool synced = true;
-    for (const auto& [device, fd] : state_->unsynced) {
+    for (const auto& [device, fd] : unsynced) {
         synced = synced && fd.valid() && ::syncfs(fd.get()) == 0;
     }
-    state_->unsynced.clear();
+    if (error) {
+        SetLastError(*error);
+        return false;
+    }
     return synced || FailErrno();
 }
 

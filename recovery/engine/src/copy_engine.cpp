@@ -45,13 +45,6 @@ void ClearReadOnlyHidden(std::u16string_view path) {
     }
 }
 
-void ClearReadOnlyHidden(sys::Directory& dir, std::u16string_view name) {
-    uint32_t attributes = dir.GetFileAttributes(name);
-    if (attributes != sys::INVALID_FILE_ATTRIBUTES) {
-        dir.SetFileAttributes(name, WithoutReadOnlyHidden(attributes));
-    }
-}
-
 char16_t Upper(char16_t c) {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
 }
@@ -85,42 +78,33 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
 
 namespace {
 
-// The copy of one tree: a batch of copies, and the counting of the written
-// ones into the caller's counter, each under the mutex that the progress
-// display reads it under.
+bool IsExe(std::u16string_view name) {
+    const std::u16string upper = UpperCase(name);
+    return upper.size() >= 4 && std::u16string_view(upper).substr(upper.size() - 4) == u".EXE";
+}
+
+// The copy of one tree. Files are written by the batch's threads while the
+// walk goes on, and named once they are on the disk, so that no target is
+// ever seen torn; each counts as copied, under the mutex the progress display
+// reads the counter under, as soon as it is written.
 struct TreeCopy {
-    sys::CopyBatch batch;
     uint32_t& counter;
     sys::Mutex& copyMutex;
-    std::size_t counted = 0;
+    sys::CopyBatch batch{[this](std::size_t) { CountOne(); }};
+    /// The error of a copy refused when it was added, before it was queued.
+    uint32_t refused = 0;
 
-    void Count() {
-        for (const std::size_t written = batch.Written(); counted < written; ++counted) {
-            uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
-            if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
-                ++counter;
-                copyMutex.release();
-            }
+    TreeCopy(uint32_t& counter, sys::Mutex& copyMutex) : counter(counter), copyMutex(copyMutex) {}
+
+    void CountOne() {
+        const uint32_t wait = sys::WaitForSingleObject(copyMutex, sys::INFINITE);
+        if (wait == sys::WAIT_OBJECT_0 || wait == sys::WAIT_ABANDONED) {
+            ++counter;
+            copyMutex.release();
         }
     }
 
-    // Names what is pending; false with g_dwLastCopyError set when a copy
-    // could not be written or named.
-    bool Commit() {
-        const std::size_t pending = batch.Pending();
-        const std::size_t named = batch.Commit();
-        const uint32_t error = sys::GetLastError();
-        Count();
-        if (named < pending) {
-            g_dwLastCopyError = error;
-            return false;
-        }
-        return true;
-    }
-
-    // The copy of one folder level. Files are written unnamed by the batch
-    // and named when it commits, so that no target is ever seen torn; a file
-    // counts as copied once it is written.
+    // The copy of one folder level.
     bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst) {
         sys::CreateDirectory(dst);
         sys::FindData data;
@@ -128,8 +112,8 @@ struct TreeCopy {
         if (!search) {
             return true;
         }
-        // Both folders are resolved once; each file is then src + "\" + name
-        // and dst + "\" + name, checked as those paths would be.
+        // Both folders are resolved once; each file is then src + "\\" + name
+        // and dst + "\\" + name, checked as those paths would be.
         sys::Directory from = sys::Directory::Open(src);
         sys::Directory to = sys::Directory::Open(dst);
         do {
@@ -142,22 +126,35 @@ struct TreeCopy {
                 }
                 continue;
             }
-            KillIfExe(data.fileName);
-            ClearReadOnlyHidden(to, data.fileName);
-            if (!batch.Add(from, data.fileName, to, data.fileName, false)) {
-                const uint32_t error = sys::GetLastError();
-                // The files before this one are copied; the rest are not.
-                if (Commit()) {
-                    g_dwLastCopyError = error;
-                }
+            if (batch.Failed()) {
                 return false;
             }
-            Count();
-            if ((batch.Full() || batch.Failed()) && !Commit()) {
+            KillIfExe(data.fileName);
+            const uint32_t attributes = to.GetFileAttributes(data.fileName);
+            if (attributes != sys::INVALID_FILE_ATTRIBUTES && (attributes & kReadOnlyHidden)) {
+                to.SetFileAttributes(data.fileName, WithoutReadOnlyHidden(attributes));
+            }
+            if (!batch.Add(from, data.fileName, to, data.fileName, false)) {
+                refused = sys::GetLastError();
                 return false;
             }
         } while (search.Next(data));
         return true;
+    }
+
+    // Waits for every copy to be named and on the disk; 1 when all were,
+    // otherwise 0 with g_dwLastCopyError set to the first failure's error.
+    int Finish(bool walked) {
+        std::size_t named = 0;
+        if (!batch.Finish(named)) {
+            g_dwLastCopyError = sys::GetLastError();
+            return 0;
+        }
+        if (refused != 0) {
+            g_dwLastCopyError = refused;
+            return 0;
+        }
+        return walked ? 1 : 0;
     }
 };
 
@@ -165,15 +162,8 @@ struct TreeCopy {
 
 int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
              uint32_t& counter, sys::Mutex& copyMutex) {
-    TreeCopy copy{{}, counter, copyMutex};
-    const bool copied = copy.Level(pattern, src, dst) && copy.Commit();
-    // What was named reaches the disk before the caller goes on (and, in a
-    // recovery, deletes the user data): also after a failure.
-    if (!copy.batch.Sync() && copied) {
-        g_dwLastCopyError = sys::GetLastError();
-        return 0;
-    }
-    return copied ? 1 : 0;
+    TreeCopy copy(counter, copyMutex);
+    return copy.Finish(copy.Level(pattern, src, dst));
 }
 
 void DeleteTree(std::u16string_view path) {
@@ -231,8 +221,8 @@ void RemoveOneDir(std::u16string_view dir) {
 }
 
 void KillIfExe(std::u16string_view name) {
-    std::u16string upper = UpperCase(name);
-    if (upper.size() >= 4 && std::u16string_view(upper).substr(upper.size() - 4) == u".EXE") {
+    if (IsExe(name)) {
+        std::u16string upper = UpperCase(name);
         sys::TracePrintfW(u"dest:%s\r\n", upper.c_str());
         TerminateProcessByName(upper);
     }

@@ -1,3 +1,4 @@
+#include <platform/system/clock.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
 #include <platform/system/testing.h>
@@ -7,10 +8,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace recovery {
@@ -51,6 +57,7 @@ protected:
     }
 
     sys::Mutex mutex_;
+    uint32_t observed_ = 0; ///< a counter read by another thread
 };
 
 TEST_F(CopyEngineTest, CountsFilesOfTheWholeTree) {
@@ -270,6 +277,83 @@ TEST_P(CopyStopTest, AFailedSourceStopsTheCopyAtItInWalkOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OnDiskAndInMemory, CopyStopTest, ::testing::Values("", "/dev/shm"));
+
+// The copied-file counter moves as each file is written, whatever its size:
+// a thread reads it under the copy mutex, as the progress display does, while
+// three large files are copied, and sees 1 and 2 before the copy returns.
+TEST_F(CopyEngineTest, CounterMovesAsEachLargeFileIsWritten) {
+    for (const char* name : {"x.bin", "y.bin", "z.bin"}) {
+        WriteHost(root_ / "SDMMC/Src" / name, "");
+    }
+    const std::vector<std::u16string> order = SearchOrder(u"\\SDMMC\\Src");
+    ASSERT_EQ(order.size(), 3u);
+    // Sizes grow in walk order, so that files written side by side end apart.
+    std::size_t size = 8u << 20;
+    for (const std::u16string& name : order) {
+        WriteHost(root_ / "SDMMC/Src" / std::string(name.begin(), name.end()),
+                  std::string(size, static_cast<char>('a' + size % 7)));
+        size += 40u << 20;
+    }
+    std::atomic<bool> done{false};
+    std::vector<uint32_t> seen;
+    std::thread observer([&] {
+        uint32_t last = UINT32_MAX;
+        while (!done) {
+            ASSERT_EQ(sys::WaitForSingleObject(mutex_, sys::INFINITE), sys::WAIT_OBJECT_0);
+            const uint32_t now = observed_;
+            mutex_.release();
+            if (now != last) {
+                seen.push_back(now);
+                last = now;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    const int result =
+        CopyTree(u"\\*", u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", observed_, mutex_);
+    done = true;
+    observer.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(observed_, 3u);
+    // The last file may be seen counted before its name is flushed.
+    std::vector<uint32_t> expected = {0, 1, 2};
+    if (seen.size() == 4) {
+        expected.push_back(3);
+    }
+    EXPECT_EQ(seen, expected) << "values seen while the copy ran";
+}
+
+// What the user sees of a copy, pinned: the trace lines of the programs ended
+// (in walk order, at every depth) and the counter at the end.
+TEST_F(CopyEngineTest, TracesAndCountAreThoseOfTheWalk) {
+    WriteHost(root_ / "SDMMC/Src/nav.exe", "n");
+    WriteHost(root_ / "SDMMC/Src/readme.txt", "r");
+    WriteHost(root_ / "SDMMC/Src/bin/Tool.Exe", "t");
+    WriteHost(root_ / "SDMMC/Src/bin/deeper/x.EXE", "x");
+    WriteHost(root_ / "SDMMC/Src/bin/deeper/exe", "no");
+    WriteHost(root_ / "SDMMC/Src/bin/a.ex", "no");
+    std::string expected;
+    std::function<void(const std::u16string&)> walk = [&](const std::u16string& dir) {
+        sys::FindData data;
+        sys::FindHandle search = sys::FindFirstFile(dir + u"\\*", data);
+        for (bool more = static_cast<bool>(search); more; more = search.Next(data)) {
+            std::string name(data.fileName.begin(), data.fileName.end());
+            if (data.attributes & sys::FILE_ATTRIBUTE_DIRECTORY) {
+                walk(dir + u"\\" + data.fileName);
+            } else if (name.size() >= 4 && (name.ends_with(".exe") || name.ends_with(".Exe") ||
+                                            name.ends_with(".EXE"))) {
+                std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+                expected += "dest:" + name + "\r\n";
+            }
+        }
+    };
+    walk(u"\\SDMMC\\Src");
+    uint32_t counter = 0;
+    const std::string out = CaptureStdout(
+        [&] { EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 1); });
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(counter, 6u);
+}
 
 TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
     WriteHost(root_ / "SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));

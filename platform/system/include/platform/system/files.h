@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -191,45 +192,47 @@ private:
 bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
               std::u16string_view target, bool failIfExists);
 
-/// Many copies with CopyFile's guarantee at a lower cost. Add checks the
-/// target at once (the errors CopyFile gives there); worker threads then open
-/// the source and write the copy unnamed, several files at a time, while the
-/// caller goes on. Commit waits for them, flushes the file systems they are
-/// on (once each for the whole batch) and then gives them their names, in the
-/// order added; on a file system that keeps nothing over a power loss (tmpfs)
-/// the workers name them, in that order, as soon as they are written. Sync
-/// flushes the names, so that they are durable too. A process that dies or a
-/// power loss at any moment leaves every target under its name complete, old
-/// or new; a copy that fails (its source included) ends the batch there: the
-/// ones before it get their names, the ones after it are discarded, as are
-/// copies not yet committed when the batch ends.
+/// Many copies with CopyFile's guarantee at a lower cost, written while the
+/// caller goes on. Add checks the target at once (the errors CopyFile gives
+/// there); worker threads then open the source and write the copy unnamed,
+/// several files at a time, taking them in the order added. A flushing
+/// thread puts what is written on the disk (one flush of each file system for
+/// all of it, while the workers write on) and, when the flush returns, gives
+/// the copies their names in the order added; on a file system that keeps
+/// nothing over a power loss (tmpfs) it names them as soon as they are
+/// written. Finish waits for all of it and flushes the names too. A process
+/// that dies or a power loss at any moment leaves every target under its name
+/// complete, old or new; a copy that fails (its source included) ends the
+/// batch there: the ones before it get their names, the ones after it are
+/// discarded, as are copies not yet named when the batch ends.
 class CopyBatch {
 public:
-    CopyBatch();
+    /// written, when given, is told of each copy as soon as it is written,
+    /// with the number written so far (counted from the first, in the order
+    /// added, up to one that failed): one call at a time, on a thread of the
+    /// batch, and every call made before Finish returns.
+    explicit CopyBatch(std::function<void(std::size_t written)> written = {});
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
 
     /// Queues the copy of from + "\" + existing meant for to + "\" + target,
-    /// with CopyFile's checks and errors; the folders may be closed before
-    /// the commit. An error in opening the source or writing the copy shows in
-    /// Failed and Commit.
+    /// with CopyFile's checks and errors; the folders may be closed before the
+    /// batch finishes. An error in opening the source or writing the copy
+    /// shows in Failed, WaitWritten and Finish.
     bool Add(Directory& from, std::u16string_view existing, Directory& to,
              std::u16string_view target, bool failIfExists);
-    std::size_t Pending() const;
-    /// Whether enough is pending for a commit (open files, bytes written).
-    bool Full() const;
-    /// How many copies, counted from the first one added since the batch was
-    /// made, have been written; the count stops before one that failed.
-    std::size_t Written();
-    /// Whether a copy failed in writing or naming: a commit then ends with it.
+    /// Waits until every copy added so far is written (not yet named). False,
+    /// with the last error set to its error, when one of them failed.
+    bool WaitWritten();
+    /// Whether a copy has failed in writing or naming so far; does not wait.
     bool Failed();
-    /// Flushes and names the pending copies; returns how many got their
-    /// names. Fewer than were pending when one could not be written or named
-    /// (the last error set to its error): the ones after it are discarded.
-    std::size_t Commit();
-    /// Flushes the names given so far; false with the last error set.
-    bool Sync();
+    /// Waits until every copy added is written, on the disk and named, and the
+    /// names given are on the disk too; named gets how many were named,
+    /// counted from the first. False with the last error set when a copy
+    /// failed (the ones after it are discarded) or the names could not be
+    /// flushed. Nothing is added after.
+    bool Finish(std::size_t& named);
 
     struct State;
 

@@ -31,14 +31,15 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
 
 /// Copies the tree below src into dst, creating dst and its folders; a
 /// running device program named like a copied .exe is ended first, and a
-/// read-only or hidden target is overwritten. Each copied file adds 1 to
-/// counter while copyMutex is held. 1 when every file was copied; 0 at the
-/// first file that could not be (g_dwLastCopyError set, the rest not copied).
-/// No target is ever torn: each file is written unnamed, flushed and then
-/// named (in batches, hh::sys::CopyBatch), so a process that dies or a power
-/// loss leaves every file under its name complete, old or new; the counter
-/// follows the named files, and everything named is on the disk when the
-/// call returns.
+/// read-only or hidden target is overwritten. Each file adds 1 to counter,
+/// while copyMutex is held, as soon as its data is written (in walk order),
+/// whatever the size of the tree or the file. 1 when every file was copied;
+/// 0 at the first file that could not be (g_dwLastCopyError set, the rest not
+/// copied). No target is ever torn: each file is
+/// written unnamed and named only once it is on the disk (hh::sys::CopyBatch),
+/// so a process that dies or a power loss leaves every file under its name
+/// complete, old or new; everything named is on the disk when the call
+/// returns.
 int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
              uint32_t& counter, hh::sys::Mutex& copyMutex);
 
