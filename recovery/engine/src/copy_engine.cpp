@@ -86,7 +86,10 @@ bool IsExe(std::u16string_view name) {
 // The copy of one tree. Files are written by the batch's threads while the
 // walk goes on, and named once they are on the disk, so that no target is
 // ever seen torn; each counts as copied, under the mutex the progress display
-// reads the counter under, as soon as it is written.
+// reads the counter under, as soon as it is written. The walk changes nothing
+// for an entry (ends no program, clears no attribute, creates no folder)
+// before the copies ahead of it are known to be written: after a failed one
+// nothing more is touched.
 struct TreeCopy {
     uint32_t& counter;
     sys::Mutex& copyMutex;
@@ -106,14 +109,17 @@ struct TreeCopy {
 
     // The copy of one folder level.
     bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst) {
+        if (!batch.WaitWritten()) {
+            return false;
+        }
         sys::CreateDirectory(dst);
         sys::FindData data;
         sys::FindHandle search = sys::FindFirstFile(Search(src, pattern), data);
         if (!search) {
             return true;
         }
-        // Both folders are resolved once; each file is then src + "\\" + name
-        // and dst + "\\" + name, checked as those paths would be.
+        // Both folders are resolved once; each file is then src + "\" + name
+        // and dst + "\" + name, checked as those paths would be.
         sys::Directory from = sys::Directory::Open(src);
         sys::Directory to = sys::Directory::Open(dst);
         do {
@@ -129,9 +135,17 @@ struct TreeCopy {
             if (batch.Failed()) {
                 return false;
             }
-            KillIfExe(data.fileName);
+            if (IsExe(data.fileName)) {
+                if (!batch.WaitWritten()) {
+                    return false;
+                }
+                KillIfExe(data.fileName);
+            }
             const uint32_t attributes = to.GetFileAttributes(data.fileName);
             if (attributes != sys::INVALID_FILE_ATTRIBUTES && (attributes & kReadOnlyHidden)) {
+                if (!batch.WaitWritten()) {
+                    return false;
+                }
                 to.SetFileAttributes(data.fileName, WithoutReadOnlyHidden(attributes));
             }
             if (!batch.Add(from, data.fileName, to, data.fileName, false)) {

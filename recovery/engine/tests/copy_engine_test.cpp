@@ -278,6 +278,129 @@ TEST_P(CopyStopTest, AFailedSourceStopsTheCopyAtItInWalkOrder) {
 
 INSTANTIATE_TEST_SUITE_P(OnDiskAndInMemory, CopyStopTest, ::testing::Values("", "/dev/shm"));
 
+// A failed copy ends the walk at once: nothing after the failing entry is
+// touched. Each case makes a source tree whose entry `failing` (a pipe) comes
+// in walk order after `before` and before later files, a later .exe and a
+// later empty folder; every later target exists read-only and hidden.
+struct StopCase {
+    const char* name;
+    const char* folder; ///< below \SDMMC\Src where the pipe lies
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StopAtOnceTest : public CopyEngineTest, public ::testing::WithParamInterface<StopCase> {
+protected:
+    // The entries of a host folder in the order the device's search returns
+    // them, as host names.
+    std::vector<std::string> Order(const std::filesystem::path& folder) const {
+        std::u16string ce = u"\\";
+        const std::string rel = std::filesystem::relative(folder, root_).string();
+        for (char c : rel) {
+            ce += c == '/' ? u'\\' : static_cast<char16_t>(c);
+        }
+        std::vector<std::string> names;
+        for (const std::u16string& name : SearchOrder(ce)) {
+            names.emplace_back(name.begin(), name.end());
+        }
+        return names;
+    }
+};
+
+TEST_P(StopAtOnceTest, NothingAfterTheFailingEntryIsTouched) {
+    const std::filesystem::path src = root_ / "SDMMC/Src";
+    const std::filesystem::path level = src / GetParam().folder;
+    const std::filesystem::path dst = root_ / "ResidentFlash/Dst";
+    std::vector<std::string> names = {"a.dat", "b.dat", "c.dat", "d.dat",   "e.dat",
+                                      "f.dat", "g.dat", "h.dat", "nav.exe", "later"};
+    for (const std::string& name : names) {
+        if (name == "later") {
+            std::filesystem::create_directories(level / name);
+        } else {
+            WriteHost(level / name, "new " + name);
+        }
+    }
+    if (level != src) {
+        WriteHost(src / "z-after.dat", "new z");
+    }
+    // The second entry in walk order becomes the pipe; the entries after it
+    // are made again, so that a file system listing entries in the order they
+    // were made keeps them after it.
+    std::vector<std::string> order = Order(level);
+    std::size_t second = 0;
+    for (std::size_t i = 1; i < order.size() && second == 0; ++i) {
+        second = order[i] != "later" ? i : 0;
+    }
+    ASSERT_NE(second, 0u);
+    const std::string pipe = order[second];
+    std::filesystem::remove(level / pipe);
+    ASSERT_EQ(::mkfifo((level / pipe).c_str(), 0644), 0);
+    for (std::size_t i = second + 1; i < order.size(); ++i) {
+        const std::filesystem::path entry = level / order[i];
+        const bool folder = std::filesystem::is_directory(entry);
+        std::filesystem::remove(entry);
+        if (folder) {
+            std::filesystem::create_directory(entry);
+        } else {
+            WriteHost(entry, "new " + order[i]);
+        }
+    }
+    order = Order(level);
+    const std::size_t failing =
+        static_cast<std::size_t>(std::find(order.begin(), order.end(), pipe) - order.begin());
+    ASSERT_GE(order.size() - failing, 4u) << "entries after the pipe";
+    // Every file after the pipe has an old target, read-only and hidden.
+    const std::filesystem::path target = dst / std::filesystem::relative(level, src);
+    std::vector<std::string> later(order.begin() + static_cast<std::ptrdiff_t>(failing) + 1,
+                                   order.end());
+    if (level != src) {
+        later.push_back("../z-after.dat");
+    }
+    constexpr uint32_t kLocked = sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_HIDDEN;
+    auto ce = [&](const std::filesystem::path& host) {
+        std::u16string path;
+        for (char c : "/" + std::filesystem::relative(host, root_).lexically_normal().string()) {
+            path += c == '/' ? u'\\' : static_cast<char16_t>(c);
+        }
+        return path;
+    };
+    for (const std::string& name : later) {
+        if (name != "later") {
+            WriteHost(target / name, "old " + name);
+            ASSERT_TRUE(sys::SetFileAttributes(ce(target / name), kLocked)) << name;
+        }
+    }
+    uint32_t counter = 0;
+    int result = -1;
+    const std::string out =
+        CaptureStdout([&] { result = Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(counter, failing) << "the entries before the pipe are copied and counted";
+    for (std::size_t i = 0; i < failing; ++i) {
+        if (order[i] != "later") {
+            EXPECT_EQ(ReadHost(target / order[i]), "new " + order[i]) << order[i];
+        }
+    }
+    EXPECT_FALSE(ExistsHost(target / pipe));
+    for (const std::string& name : later) {
+        if (name == "later") {
+            EXPECT_FALSE(ExistsHost(target / name)) << "a later folder was created";
+            continue;
+        }
+        EXPECT_EQ(ReadHost(target / name), "old " + name) << name;
+        EXPECT_EQ(sys::GetFileAttributes(ce(target / name)), kLocked) << name;
+    }
+    EXPECT_EQ(out.find("dest:"), std::string::npos) << "a later program was ended: " << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, StopAtOnceTest,
+                         ::testing::Values(StopCase{"pipe_at_the_top", ""},
+                                           StopCase{"pipe_in_a_folder", "sub"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The copied-file counter moves as each file is written, whatever its size:
 // a thread reads it under the copy mutex, as the progress display does, while
 // three large files are copied, and sees 1 and 2 before the copy returns.

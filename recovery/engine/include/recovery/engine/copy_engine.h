@@ -34,8 +34,10 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
 /// read-only or hidden target is overwritten. Each file adds 1 to counter,
 /// while copyMutex is held, as soon as its data is written (in walk order),
 /// whatever the size of the tree or the file. 1 when every file was copied;
-/// 0 at the first file that could not be (g_dwLastCopyError set, the rest not
-/// copied). No target is ever torn: each file is
+/// 0 at the first file that could not be (g_dwLastCopyError set): nothing
+/// after it is touched (no program ended, no attribute cleared, no folder
+/// created), because the walk changes nothing for an entry before the copies
+/// ahead of it are known to be written. No target is ever torn: each file is
 /// written unnamed and named only once it is on the disk (hh::sys::CopyBatch),
 /// so a process that dies or a power loss leaves every file under its name
 /// complete, old or new; everything named is on the disk when the call
