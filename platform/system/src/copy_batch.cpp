@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -24,31 +25,36 @@ using namespace fs_detail;
 
 namespace {
 
-// A file of at least two pieces is written piece by piece, each piece's
-// writing to the disk started as soon as it is copied.
+// A file is copied in pieces of this size; on a disk each piece of a file of
+// at least kStartWriting bytes has its writing started as soon as it is
+// copied, smaller files are left to the flush, which writes all at once.
 constexpr off_t kPiece = off_t{32} << 20;
-// The most copies pending at once, written or not yet named (fewer when the
-// process may not open that many: each holds a descriptor, and its folders
-// up to two each).
-constexpr std::size_t kMostPending = 4096;
-// What the flushing thread waits for before it flushes: this many written
-// copies, or this many bytes, unless the walk has ended or waits for it.
-constexpr std::size_t kFlushFiles = 1024;
-constexpr uint64_t kFlushBytes = uint64_t{64} << 20;
+constexpr off_t kStartWriting = off_t{1} << 20;
+// Copies pending at once: added and not yet named. Their slots are made in
+// blocks, as a batch grows.
+constexpr std::size_t kSlots = 16384;
+constexpr std::size_t kBlock = 512;
+// Copies written unnamed hold a descriptor each until they are named: at most
+// this many (fewer when the process may not open that many).
+constexpr std::size_t kMostOpen = 4096;
 // On a file system in memory copies are named in groups of this many.
 constexpr std::size_t kNameFiles = 64;
 constexpr unsigned kMostWorkers = 8;
+// A new folder is made under a name of this prefix and a number, never
+// longer than its own name, so that no path below it grows.
+constexpr std::u16string_view kFolderPrefix = u".~";
+constexpr std::size_t kShortestStaged = 3;
 
-// Copies pending at once. The soft limit on open files is raised towards the
-// hard one, once per process, because the default of 1024 would hold back
-// the writing while the flushing thread waits for the disk.
-std::size_t MostPending() {
+// Unnamed copies that may hold a descriptor at once. The soft limit on open
+// files is raised towards the hard one, once per process, because the
+// default of 1024 would hold back the writing.
+std::size_t MostOpen() {
     static const std::size_t files = [] {
         rlimit limit{};
         if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
             return std::size_t{64};
         }
-        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 4 * 16384);
+        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 4 * kMostOpen);
         if (limit.rlim_cur < wanted) {
             rlimit raised = limit;
             raised.rlim_cur = wanted;
@@ -56,7 +62,7 @@ std::size_t MostPending() {
                 limit = raised;
             }
         }
-        return std::clamp<std::size_t>(limit.rlim_cur / 4, 16, kMostPending);
+        return std::clamp<std::size_t>(limit.rlim_cur / 4, 16, kMostOpen);
     }();
     return files;
 }
@@ -68,6 +74,19 @@ bool KeepsNothing(int folder) {
     return ::fstatfs(folder, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
 }
 
+// A name for a folder being made: the prefix and a number in base 36, no
+// longer than length characters.
+std::u16string StagedName(uint64_t number, std::size_t length) {
+    std::u16string digits;
+    const std::size_t most = length - kFolderPrefix.size();
+    do {
+        const auto digit = static_cast<unsigned>(number % 36);
+        digits += static_cast<char16_t>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+        number /= 36;
+    } while (number != 0 && digits.size() < most);
+    return std::u16string(kFolderPrefix) + digits;
+}
+
 } // namespace
 
 // The copies of a batch pass through three hands, in the order added: the
@@ -77,6 +96,12 @@ bool KeepsNothing(int folder) {
 // ring is reused once the copy is named. Every count below is guarded by
 // `mutex`, and a slot belongs to one hand at a time: to the caller until it
 // is added, to one worker until it is written, then to the flushing thread.
+//
+// A folder that does not exist yet is made under a temporary name beside its
+// own, filled with copies written under their own names (nothing below it is
+// seen meanwhile), and renamed into place, in turn, once what it holds is on
+// the disk: for a tree of new folders that is one rename instead of naming
+// each copy, and no copy holds a descriptor until it is named.
 struct CopyBatch::State {
     /// A destination folder, kept open while copies for it are pending.
     struct Folder {
@@ -95,7 +120,16 @@ struct CopyBatch::State {
         bool isRoot;
     };
     struct Entry {
+        /// A copy, or the renaming of a folder made under a temporary name
+        /// (folder is then its parent, sourceHost the temporary name, leaf
+        /// its own).
+        bool isFolder = false;
+        /// Written under its own name into a folder not named yet.
+        bool ownName = false;
         PendingFile file;
+        /// A copy written under its own name, until it is done with.
+        Fd out;
+        bool made = false;
         std::shared_ptr<const Source> source;
         std::shared_ptr<const Folder> folder;
         std::string sourceHost;
@@ -110,6 +144,11 @@ struct CopyBatch::State {
         /// Written (or failed).
         bool done = false;
 
+        Entry() = default;
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        ~Entry() { Drop(); }
+
         CopyTarget Target() const {
             return {folder->root.get(), folder->folder.get(), rel, leaf, exists};
         }
@@ -118,10 +157,39 @@ struct CopyBatch::State {
             const uint32_t code = GetLastError();
             error = code != 0 ? code : ERROR_GEN_FAILURE;
         }
+        // Done with: a copy that was not named disappears.
+        void Drop() {
+            if (made && folder) {
+                ::unlinkat(folder->folder.get(), leaf.c_str(), 0);
+            }
+            made = false;
+        }
+        // Empties the slot; kept: the copy stays under its name.
+        void Reset(bool kept) {
+            if (kept) {
+                made = false;
+            }
+            Drop();
+            isFolder = false;
+            ownName = false;
+            file = PendingFile();
+            out.reset();
+            source.reset();
+            folder.reset();
+            sourceHost.clear();
+            rel.clear();
+            leaf.clear();
+            exists = false;
+            failIfExists = false;
+            in.reset();
+            st = {};
+            error = 0;
+            done = false;
+        }
     };
 
     explicit State(std::function<void(std::size_t)> onWritten)
-        : written_(std::move(onWritten)), capacity(MostPending()), ring(new Entry[capacity]) {}
+        : written_(std::move(onWritten)), mostOpen(MostOpen()) {}
 
     ~State() {
         {
@@ -136,28 +204,35 @@ struct CopyBatch::State {
     }
 
     std::function<void(std::size_t)> written_;
-    const std::size_t capacity;
-    std::unique_ptr<Entry[]> ring;
+    const std::size_t mostOpen;
+    /// The ring of slots; a block is made by the caller before the first
+    /// copy it holds is added, and lives as long as the batch.
+    std::unique_ptr<Entry[]> blocks[kSlots / kBlock];
 
     std::mutex mutex;
     std::condition_variable work;     ///< workers wait for copies to write
     std::condition_variable flush;    ///< the flushing thread waits for written copies
     std::condition_variable progress; ///< the caller waits for writing and naming
     uint64_t added = 0;
-    uint64_t claimed = 0; ///< taken by a worker
-    uint64_t written = 0; ///< written, from the first; stops before a failed one
-    uint64_t named = 0;   ///< named (slots free again), from the first
-    /// Bytes of the copies written and not yet flushed, and how many of
-    /// those copies are on a file system that keeps its files.
-    uint64_t unflushedBytes = 0;
+    uint64_t claimed = 0;          ///< taken by a worker
+    uint64_t written = 0;          ///< written, from the first; stops before a failed one
+    std::size_t writtenCopies = 0; ///< of those, copies (not folders renamed)
+    uint64_t named = 0;            ///< named (slots free again), from the first
+    /// Copies taken and not yet named that hold a descriptor each.
+    std::size_t open = 0;
+    /// How many copies written and not yet flushed are on a file system that
+    /// keeps its files.
     std::size_t unflushedOnDisk = 0;
+    /// Copies being written; none are taken while a flush waits for them.
+    std::size_t writing = 0;
+    bool pausing = false;
     /// A copy failed in writing or naming: no more are taken.
     bool failed = false;
     /// The first copy that failed, once every copy before it is written.
     std::optional<uint64_t> stoppedAt;
     bool finishing = false;
     bool stopping = false;
-    bool callerWaits = false;  ///< for a free slot
+    bool callerWaits = false;  ///< for a free slot, or for the end
     bool writtenWaits = false; ///< for the copies to be written
     bool flusherWaits = false;
     std::size_t idleWorkers = 0;
@@ -171,6 +246,29 @@ struct CopyBatch::State {
     /// Only the thread that reports written copies, in order, one at a time.
     std::mutex reporting;
     std::size_t reported = 0;
+    /// The folder being made under a temporary name, while the caller fills
+    /// it: its path from the root, its parent, and both its names.
+    std::string stagedRel;
+    std::shared_ptr<const Folder> stagedParent;
+    std::string stagedLeaf;
+    std::string stagedFinal;
+    /// A folder made whose renaming found no slot after a failure.
+    bool stagedLeft = false;
+
+    Entry& At(uint64_t sequence) const {
+        const std::size_t slot = sequence % kSlots;
+        return blocks[slot / kBlock][slot % kBlock];
+    }
+
+    // The slot for the next copy, its block made when needed. Called by the
+    // caller alone, before the copy is added.
+    Entry& Next() {
+        std::unique_ptr<Entry[]>& block = blocks[added % kSlots / kBlock];
+        if (!block) {
+            block.reset(new Entry[kBlock]);
+        }
+        return At(added);
+    }
 
     std::shared_ptr<const Folder> FolderOf(const Directory::State& dst) {
         if (lastFolder && lastFolder->id == dst.id) {
@@ -200,6 +298,12 @@ struct CopyBatch::State {
         lastSource = std::make_shared<const Source>(
             Source{src.id, std::move(root), std::move(folder), src.rel, src.isRoot});
         return lastSource;
+    }
+
+    bool InStagedFolder(const Directory::State& dst) const {
+        return !stagedRel.empty() && (dst.rel == stagedRel || (dst.rel.size() > stagedRel.size() &&
+                                                               dst.rel.starts_with(stagedRel) &&
+                                                               dst.rel[stagedRel.size()] == '/'));
     }
 
     void Start() {
@@ -246,40 +350,49 @@ struct CopyBatch::State {
         return S_ISREG(entry.st.st_mode) || Fail(ERROR_ACCESS_DENIED);
     }
 
-    // A large file, piece by piece: the disk writes each piece while the
-    // next is copied.
-    static bool WriteInPieces(Entry& entry) {
+    // The data, the permission bits, the attributes and the times, into the
+    // copy opened as out. False with errno set.
+    static bool WriteInto(Entry& entry, int out) {
         const off_t size = entry.st.st_size;
-        const int folder = entry.folder->folder.get();
-        if (!entry.file.Open(folder, entry.leaf, entry.st.st_mode & 0777)) {
-            return false;
-        }
+        const bool startWriting = size >= kStartWriting && !entry.folder->keepsNothing;
         for (off_t offset = 0; offset < size; offset += kPiece) {
             const off_t length = std::min(kPiece, size - offset);
-            if (!CopyRange(entry.in.get(), entry.file.fd(), offset, length)) {
+            if (!CopyRange(entry.in.get(), out, offset, length)) {
                 return false;
             }
-            if (!entry.folder->keepsNothing) {
-                entry.file.StartFlush(offset, length);
+            if (startWriting) {
+                ::sync_file_range(out, offset, length, SYNC_FILE_RANGE_WRITE);
             }
         }
-        return FinishCopy(entry.in.get(), entry.st, entry.file);
+        return FinishCopy(entry.in.get(), entry.st, out);
     }
 
-    // Writes one copy unnamed. A small copy's writing to the disk is left to
-    // the next flush, which writes all of them at once.
+    // Writes one copy: unnamed, or under its own name in a folder not named
+    // yet (closed then; the flush reaches it through its file system).
     static void Write(Entry& entry) {
+        if (entry.isFolder) {
+            return;
+        }
         if (!OpenSource(entry)) {
             entry.Failed();
+            return;
+        }
+        const int folder = entry.folder->folder.get();
+        const mode_t mode = entry.st.st_mode & 0777;
+        bool copied = false;
+        if (entry.ownName) {
+            entry.out =
+                Fd(::openat(folder, entry.leaf.c_str(),
+                            O_CREAT | O_EXCL | O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, mode));
+            entry.made = entry.out.valid();
+            copied = entry.made && WriteInto(entry, entry.out.get());
+            entry.out.reset();
         } else {
-            const bool copied = entry.st.st_size >= 2 * kPiece
-                                    ? WriteInPieces(entry)
-                                    : WriteCopy(entry.in.get(), entry.st,
-                                                entry.folder->folder.get(), entry.leaf, entry.file);
-            if (!copied) {
-                FailErrno();
-                entry.Failed();
-            }
+            copied = entry.file.Open(folder, entry.leaf, mode) && WriteInto(entry, entry.file.fd());
+        }
+        if (!copied) {
+            FailErrno();
+            entry.Failed();
         }
         entry.in.reset();
     }
@@ -289,6 +402,9 @@ struct CopyBatch::State {
     uint64_t Nameable() const { return stoppedAt ? std::min(written, *stoppedAt) : written; }
 
     // Whether the flushing thread has work: written copies to flush and name.
+    // On a disk it waits until no more may be written before these are named
+    // (all slots or descriptors taken) or all are written; in memory it names
+    // them in groups.
     bool FlushDue() const {
         if (stopping) {
             return true;
@@ -297,65 +413,87 @@ struct CopyBatch::State {
         if (ready == 0) {
             return false;
         }
-        if (finishing || stoppedAt || callerWaits || added - named >= capacity) {
+        if (stoppedAt || callerWaits || added - named >= kSlots || open >= mostOpen ||
+            (finishing && written == added)) {
             return true;
         }
-        return ready >= (unflushedOnDisk == 0 ? kNameFiles : kFlushFiles) ||
-               unflushedBytes >= kFlushBytes;
+        return unflushedOnDisk == 0 && ready >= kNameFiles;
     }
 
-    Entry& At(uint64_t sequence) const { return ring[sequence % capacity]; }
+    // Whether a worker may take the next copy: not while a flush waits, nor
+    // while as many copies hold descriptors as may.
+    bool MayTake() const {
+        if (claimed >= added || failed || pausing) {
+            return false;
+        }
+        const Entry& next = At(claimed);
+        return next.isFolder || next.ownName || open < mostOpen;
+    }
 
     // A worker: takes the next copy, writes it, and moves the count of
-    // written copies on over the ones that are done.
+    // written copies on over the ones that are done. What it moved on is
+    // reported after it took its next copy, so that it locks once per copy.
     void Work() {
         std::unique_lock lock(mutex);
+        std::size_t report = 0;
         for (;;) {
+            if (report != 0 && (stopping || !MayTake())) {
+                lock.unlock();
+                Report(std::exchange(report, 0));
+                lock.lock();
+            }
             ++idleWorkers;
-            work.wait(lock, [this] { return stopping || (claimed < added && !failed); });
+            work.wait(lock, [this] { return stopping || MayTake(); });
             --idleWorkers;
             if (stopping) {
                 return;
             }
             Entry& entry = At(claimed++);
+            const bool holds = !entry.isFolder && !entry.ownName;
+            open += holds ? 1 : 0;
+            ++writing;
             lock.unlock();
+            if (report != 0) {
+                Report(std::exchange(report, 0));
+            }
             Write(entry);
             lock.lock();
+            if (--writing == 0 && pausing) {
+                flush.notify_one();
+            }
             entry.done = true;
             if (entry.error != 0) {
                 failed = true;
             }
             const uint64_t before = written;
             while (written < claimed && At(written).done) {
-                if (At(written).error != 0) {
+                const Entry& next = At(written);
+                if (next.error != 0) {
                     stoppedAt = written;
                     break;
                 }
-                unflushedBytes += static_cast<uint64_t>(At(written).st.st_size);
-                unflushedOnDisk += At(written).folder->keepsNothing ? 0 : 1;
+                unflushedOnDisk += next.isFolder || next.folder->keepsNothing ? 0 : 1;
+                writtenCopies += next.isFolder ? 0 : 1;
                 ++written;
             }
             if (written == before && !stoppedAt) {
                 continue;
             }
-            const uint64_t now = written;
             if (flusherWaits && FlushDue()) {
                 flush.notify_one();
             }
             if (callerWaits || writtenWaits) {
                 progress.notify_all();
             }
-            if (written_ && now > before) {
-                lock.unlock();
-                Report(now);
-                lock.lock();
+            if (written_ && written > before) {
+                report = writtenCopies;
             }
         }
     }
 
     // Calls the caller's function for every copy written up to count, in
     // order, one call at a time.
-    void Report(uint64_t count) {
+    void Report(std::size_t count) {
         std::lock_guard lock(reporting);
         while (reported < count) {
             written_(++reported);
@@ -370,13 +508,14 @@ struct CopyBatch::State {
     bool FlushFileSystems(uint64_t from, uint64_t to) {
         std::vector<dev_t> flushed;
         for (uint64_t i = from; i < to; ++i) {
-            const Entry& entry = At(i);
-            const Folder& folder = *entry.folder;
+            const Folder& folder = *At(i).folder;
             if (folder.keepsNothing ||
                 std::find(flushed.begin(), flushed.end(), folder.device) != flushed.end()) {
                 continue;
             }
-            if (::syncfs(entry.file.fd()) != 0) {
+            // syncfs needs a descriptor that is not O_PATH.
+            Fd fd(::openat(folder.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!fd.valid() || ::syncfs(fd.get()) != 0) {
                 return FailErrno();
             }
             flushed.push_back(folder.device);
@@ -393,13 +532,27 @@ struct CopyBatch::State {
                 return;
             }
         }
-        // syncfs needs a descriptor that is not O_PATH.
         unsynced.emplace_back(folder.device, Fd(::openat(folder.folder.get(), ".",
                                                          O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     }
 
-    // The flushing thread: flushes what is written (the workers write on
-    // meanwhile) and, when the flush returns, names it in order.
+    // Gives a written copy its name, or renames a folder made under a
+    // temporary name into place. False with the last error set.
+    static bool Name(Entry& entry) {
+        if (entry.isFolder) {
+            const int parent = entry.folder->folder.get();
+            return ::renameat2(parent, entry.sourceHost.c_str(), parent, entry.leaf.c_str(),
+                               RENAME_NOREPLACE) == 0 ||
+                   FailErrno();
+        }
+        return entry.ownName || PublishCopy(entry.file, entry.Target(), entry.failIfExists);
+    }
+
+    // The flushing thread: flushes what is written and, when the flush
+    // returns, names it in order while the workers write on. On a disk no
+    // copy is begun while the flush runs: creating files while the journal
+    // commits waits on the metadata blocks the commit writes, which stalled
+    // the writing for longer than the flush saved.
     void Flush() {
         std::unique_lock lock(mutex);
         for (;;) {
@@ -409,9 +562,16 @@ struct CopyBatch::State {
             if (stopping) {
                 return;
             }
+            const bool onDisk = unflushedOnDisk > 0;
+            if (onDisk) {
+                pausing = true;
+                flush.wait(lock, [this] { return writing == 0 || stopping; });
+                if (stopping) {
+                    return;
+                }
+            }
             const uint64_t from = named;
             const uint64_t to = Nameable();
-            unflushedBytes = 0;
             unflushedOnDisk = 0;
             lock.unlock();
             uint64_t done = from;
@@ -419,28 +579,81 @@ struct CopyBatch::State {
             if (!FlushFileSystems(from, to)) {
                 error = GetLastError();
             }
+            if (onDisk) {
+                lock.lock();
+                pausing = false;
+                lock.unlock();
+                work.notify_all();
+            }
+            std::size_t closed = 0;
             for (; error == 0 && done < to; ++done) {
                 Entry& entry = At(done);
-                if (!PublishCopy(entry.file, entry.Target(), entry.failIfExists)) {
+                if (!Name(entry)) {
                     error = GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
                     break;
                 }
                 Unsynced(*entry.folder);
-                entry = Entry();
+                closed += !entry.isFolder && !entry.ownName ? 1 : 0;
+                entry.Reset(true);
+                // The slots named so far are free for the caller again.
+                if ((done + 1 - from) % kNameFiles == 0 && done + 1 < to) {
+                    lock.lock();
+                    named = done + 1;
+                    open -= std::exchange(closed, 0);
+                    if (callerWaits) {
+                        progress.notify_all();
+                    }
+                    lock.unlock();
+                    work.notify_all();
+                }
             }
             lock.lock();
             named = done;
+            open -= closed;
             if (error != 0) {
                 At(done).error = error;
                 failed = true;
                 stoppedAt = stoppedAt ? std::min(*stoppedAt, done) : done;
             }
             progress.notify_all();
+            work.notify_all();
         }
     }
 
-    // Whether every copy is named, or every one before the first that failed.
-    bool Settled() const { return stoppedAt ? named == *stoppedAt : named == added; }
+    // Whether every copy is named, or every one before the first that failed
+    // with no worker still writing one after it.
+    bool Settled() const {
+        return stoppedAt ? named == *stoppedAt && writing == 0 : named == added;
+    }
+
+    // After a failure, once settled: the copies from the failed one on are
+    // dropped, and the folder being made is renamed into place holding what
+    // was copied into it before the failure. False with the last error set
+    // when the renaming fails.
+    bool CloseAfterFailure() {
+        uint32_t error = 0;
+        for (uint64_t i = *stoppedAt; i < added; ++i) {
+            Entry& entry = At(i);
+            if (entry.isFolder && error == 0) {
+                if (!Name(entry)) {
+                    error = GetLastError();
+                } else {
+                    Unsynced(*entry.folder);
+                }
+            }
+            entry.Reset(false);
+        }
+        if (stagedLeft && error == 0) {
+            const int parent = stagedParent->folder.get();
+            if (::renameat2(parent, stagedLeaf.c_str(), parent, stagedFinal.c_str(),
+                            RENAME_NOREPLACE) != 0) {
+                error = PathError(errno);
+            } else {
+                Unsynced(*stagedParent);
+            }
+        }
+        return error == 0 || Fail(error);
+    }
 };
 
 CopyBatch::CopyBatch(std::function<void(std::size_t written)> written)
@@ -448,6 +661,21 @@ CopyBatch::CopyBatch(std::function<void(std::size_t written)> written)
 
 CopyBatch::~CopyBatch() {
     delete state_;
+}
+
+// Waits for a free slot; false (with the failure's error) when the batch
+// stopped at a failed copy meanwhile.
+static bool FreeSlot(CopyBatch::State& s, std::unique_lock<std::mutex>& lock) {
+    if (s.added - s.named >= kSlots) {
+        s.callerWaits = true;
+        s.flush.notify_one();
+        s.progress.wait(lock, [&s] { return s.added - s.named < kSlots || s.stoppedAt; });
+        s.callerWaits = false;
+        if (s.stoppedAt && s.added - s.named >= kSlots) {
+            return Fail(s.At(*s.stoppedAt).error);
+        }
+    }
+    return true;
 }
 
 bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to,
@@ -466,7 +694,7 @@ bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to
         !dst.CheckName(target, host)) {
         return false;
     }
-    if (!dst.FindEntry(target, host, exists, old)) {
+    if (!dst.FindEntryToWrite(target, host, exists, old)) {
         return Fail(PathError(errno));
     }
     const CopyTarget place{dst.root.get(), dst.folder.get(), dst.PathOf(host), host, exists};
@@ -478,20 +706,14 @@ bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to
     if (!source || !folder) {
         return FailErrno();
     }
+    const bool ownName = !exists && s.InStagedFolder(dst);
     std::unique_lock lock(s.mutex);
-    // A slot is free once the copy that held it is named; after a failure
-    // nothing more is named.
-    if (s.added - s.named >= s.capacity) {
-        s.callerWaits = true;
-        s.flush.notify_one();
-        s.progress.wait(lock, [&s] { return s.added - s.named < s.capacity || s.stoppedAt; });
-        s.callerWaits = false;
-        if (s.stoppedAt) {
-            return Fail(s.At(*s.stoppedAt).error);
-        }
+    if (!FreeSlot(s, lock)) {
+        return false;
     }
-    State::Entry& entry = s.At(s.added);
+    State::Entry& entry = s.Next();
     lock.unlock();
+    entry.ownName = ownName;
     entry.source = std::move(source);
     entry.folder = std::move(folder);
     entry.sourceHost = std::move(sourceHost);
@@ -512,6 +734,75 @@ bool CopyBatch::Add(Directory& from, std::u16string_view existing, Directory& to
     return true;
 }
 
+std::optional<std::u16string> CopyBatch::BeginFolder(std::u16string_view path) {
+    State& s = *state_;
+    const std::size_t slash = path.rfind(u'\\');
+    if (!s.stagedRel.empty() || slash == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    const std::u16string parent(path.substr(0, slash));
+    const std::u16string_view leaf = path.substr(slash + 1);
+    Directory folder = Directory::Open(parent.empty() ? u"\\" : std::u16string_view(parent));
+    std::string finalHost;
+    if (leaf.size() < kShortestStaged || !folder.state_ || !folder.state_->Usable() ||
+        !folder.state_->CheckName(leaf, finalHost) ||
+        folder.GetFileAttributes(leaf) != INVALID_FILE_ATTRIBUTES ||
+        GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return std::nullopt;
+    }
+    static std::atomic<uint64_t> counter{static_cast<uint64_t>(::getpid()) * 7919};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::u16string name = StagedName(counter++, leaf.size());
+        const std::u16string staged = parent + u"\\" + name;
+        if (!CreateDirectory(staged)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        Directory made = Directory::Open(staged);
+        std::shared_ptr<const State::Folder> parentFolder = s.FolderOf(*folder.state_);
+        std::string stagedHost;
+        if (!made.state_ || !made.state_->Usable() || !parentFolder ||
+            !folder.state_->CheckName(name, stagedHost)) {
+            RemoveDirectory(staged);
+            return std::nullopt;
+        }
+        s.stagedRel = made.state_->rel;
+        s.stagedParent = std::move(parentFolder);
+        s.stagedLeaf = std::move(stagedHost);
+        s.stagedFinal = std::move(finalHost);
+        return staged;
+    }
+    return std::nullopt;
+}
+
+void CopyBatch::EndFolder() {
+    State& s = *state_;
+    if (s.stagedRel.empty()) {
+        return;
+    }
+    s.stagedRel.clear();
+    std::unique_lock lock(s.mutex);
+    // After a failure the folder is renamed once the batch has stopped.
+    if (!FreeSlot(s, lock)) {
+        s.stagedLeft = true;
+        return;
+    }
+    State::Entry& entry = s.Next();
+    lock.unlock();
+    entry.isFolder = true;
+    entry.folder = std::move(s.stagedParent);
+    entry.sourceHost = std::move(s.stagedLeaf);
+    entry.leaf = std::move(s.stagedFinal);
+    lock.lock();
+    ++s.added;
+    s.Start();
+    if (s.idleWorkers > 0) {
+        s.work.notify_one();
+    }
+}
+
 bool CopyBatch::WaitWritten() {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
@@ -530,7 +821,7 @@ bool CopyBatch::Failed() {
     return state_->failed;
 }
 
-bool CopyBatch::Finish(std::size_t& named) {
+bool CopyBatch::Finish() {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
     s.finishing = true;
@@ -538,10 +829,14 @@ bool CopyBatch::Finish(std::size_t& named) {
     s.flush.notify_one();
     s.progress.wait(lock, [&s] { return s.Settled(); });
     s.callerWaits = false;
-    named = static_cast<std::size_t>(s.named);
-    const uint64_t written = s.written;
-    const std::optional<uint32_t> error =
+    const std::size_t written = s.writtenCopies;
+    std::optional<uint32_t> error =
         s.stoppedAt ? std::optional<uint32_t>(s.At(*s.stoppedAt).error) : std::nullopt;
+    lock.unlock();
+    if (error && !s.CloseAfterFailure()) {
+        error = GetLastError();
+    }
+    lock.lock();
     std::vector<std::pair<dev_t, Fd>> unsynced = std::move(s.unsynced);
     lock.unlock();
     // Every copy written is reported before the caller goes on.

@@ -163,6 +163,19 @@ struct Directory::State {
         return true;
     }
 
+    // FindEntry for a name about to be written: once the folder's names are
+    // indexed, a name the index does not hold is taken as free without asking
+    // the file system. (A copy that is named later still finds a name that
+    // appeared meanwhile.)
+    bool FindEntryToWrite(std::u16string_view name, std::string& host, bool& exists,
+                          struct stat& st) {
+        if (indexed && index.find(fs_detail::Folded(name)) == index.end()) {
+            exists = false;
+            return true;
+        }
+        return FindEntry(name, host, exists, st);
+    }
+
     void Remember(std::u16string_view name, const std::string& host) {
         if (indexed) {
             index.insert_or_assign(fs_detail::Folded(name), host);

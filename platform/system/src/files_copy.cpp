@@ -151,18 +151,18 @@ bool CopyRange(int in, int out, off_t offset, off_t length) {
     return true;
 }
 
-bool FinishCopy(int in, const struct stat& st, PendingFile& out) {
+bool FinishCopy(int in, const struct stat& st, int out) {
     const uint32_t bits = StoredAttributesOf(in);
     const mode_t mode = st.st_mode & 0777;
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    return ::fchmod(out.fd(), mode) == 0 && (!bits || WriteAttributes(out.fd(), bits, false)) &&
-           ::futimens(out.fd(), times) == 0;
+    return ::fchmod(out, mode) == 0 && (!bits || WriteAttributes(out, bits, false)) &&
+           ::futimens(out, times) == 0;
 }
 
 bool WriteCopy(int in, const struct stat& st, int folder, const std::string& leaf,
                PendingFile& out) {
     return out.Open(folder, leaf, st.st_mode & 0777) && CopyData(in, out.fd(), st.st_size) &&
-           FinishCopy(in, st, out);
+           FinishCopy(in, st, out.fd());
 }
 
 bool PublishCopy(PendingFile& out, const CopyTarget& target, bool failIfExists) {

@@ -126,8 +126,9 @@ bool WriteCopy(int in, const struct stat& st, int folder, const std::string& lea
 bool CopyRange(int in, int out, off_t offset, off_t length);
 
 /// The last steps of WriteCopy, after the data: the permission bits, the
-/// attributes and the times of `in` (st its status). False with errno set.
-bool FinishCopy(int in, const struct stat& st, PendingFile& out);
+/// attributes and the times of `in` (st its status) on the copy `out`. False
+/// with errno set.
+bool FinishCopy(int in, const struct stat& st, int out);
 
 /// Names a written copy: a new target only if the name is still free, an
 /// old one by replacing it; a name that appeared meanwhile is replaced when

@@ -107,12 +107,31 @@ struct TreeCopy {
         }
     }
 
-    // The copy of one folder level.
-    bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst) {
+    // The copy of one folder level. A destination folder that does not exist
+    // is filled under a temporary name and renamed into place once its
+    // contents are on the disk (the folders below it are then made inside it).
+    bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
+               bool inMadeFolder) {
         if (!batch.WaitWritten()) {
             return false;
         }
-        sys::CreateDirectory(dst);
+        if (!inMadeFolder) {
+            if (const std::optional<std::u16string> made = batch.BeginFolder(dst)) {
+                const bool copied = Entries(pattern, src, *made, true, true);
+                batch.EndFolder();
+                return copied;
+            }
+        }
+        // In a folder made here no target exists yet.
+        const bool made = sys::CreateDirectory(dst);
+        return Entries(pattern, src, dst, made, inMadeFolder);
+    }
+
+    // The entries of one folder level: files are added to the batch, folders
+    // copied in turn. made: the folder was made here; inMadeFolder: it lies
+    // in a folder made under a temporary name.
+    bool Entries(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
+                 bool made, bool inMadeFolder) {
         sys::FindData data;
         sys::FindHandle search = sys::FindFirstFile(Search(src, pattern), data);
         if (!search) {
@@ -127,7 +146,8 @@ struct TreeCopy {
                 if (data.fileName == u"." || data.fileName == u"..") {
                     continue;
                 }
-                if (!Level(pattern, Child(src, data.fileName), Child(dst, data.fileName))) {
+                if (!Level(pattern, Child(src, data.fileName), Child(dst, data.fileName),
+                           inMadeFolder)) {
                     return false;
                 }
                 continue;
@@ -141,7 +161,8 @@ struct TreeCopy {
                 }
                 KillIfExe(data.fileName);
             }
-            const uint32_t attributes = to.GetFileAttributes(data.fileName);
+            const uint32_t attributes =
+                made ? sys::INVALID_FILE_ATTRIBUTES : to.GetFileAttributes(data.fileName);
             if (attributes != sys::INVALID_FILE_ATTRIBUTES && (attributes & kReadOnlyHidden)) {
                 if (!batch.WaitWritten()) {
                     return false;
@@ -159,8 +180,7 @@ struct TreeCopy {
     // Waits for every copy to be named and on the disk; 1 when all were,
     // otherwise 0 with g_dwLastCopyError set to the first failure's error.
     int Finish(bool walked) {
-        std::size_t named = 0;
-        if (!batch.Finish(named)) {
+        if (!batch.Finish()) {
             g_dwLastCopyError = sys::GetLastError();
             return 0;
         }
@@ -177,7 +197,7 @@ struct TreeCopy {
 int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
              uint32_t& counter, sys::Mutex& copyMutex) {
     TreeCopy copy(counter, copyMutex);
-    return copy.Finish(copy.Level(pattern, src, dst));
+    return copy.Finish(copy.Level(pattern, src, dst, false));
 }
 
 void DeleteTree(std::u16string_view path) {

@@ -478,6 +478,30 @@ TEST_F(CopyEngineTest, TracesAndCountAreThoseOfTheWalk) {
     EXPECT_EQ(counter, 6u);
 }
 
+// A folder the copy makes is filled under a temporary name no longer than its
+// own: a tree whose deepest path reaches the path limit copies into it, and
+// nothing temporary is left.
+TEST_F(CopyEngineTest, NewFolderTakesPathsUpToTheLimit) {
+    const std::string deep = std::string(50, 'a') + "/" + std::string(50, 'b') + "/" +
+                             std::string(50, 'c') + "/" + std::string(50, 'd') + "/";
+    // "\ResidentFlash\new\" and the path below it: 259 characters.
+    const std::string leaf = std::string(259 - 19 - deep.size(), 'f');
+    WriteHost(root_ / "SDMMC/Src" / deep / leaf, "deep");
+    WriteHost(root_ / "SDMMC/Src/top.txt", "top");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\new", counter), 1) << g_dwLastCopyError;
+    EXPECT_EQ(counter, 2u);
+    EXPECT_EQ(ReadHost(root_ / "ResidentFlash/new" / deep / leaf), "deep");
+    EXPECT_EQ(SearchOrder(u"\\ResidentFlash"), std::vector<std::u16string>{u"new"});
+    // One character more does not fit, as for a folder that exists.
+    WriteHost(root_ / "SDMMC/Src" / deep / (leaf + "g"), "deeper");
+    for (const char16_t* dst : {u"\\ResidentFlash\\new", u"\\ResidentFlash\\two"}) {
+        counter = 0;
+        EXPECT_EQ(Copy(u"\\SDMMC\\Src", dst, counter), 0);
+        EXPECT_EQ(g_dwLastCopyError, sys::ERROR_FILENAME_EXCED_RANGE);
+    }
+}
+
 TEST_F(CopyEngineTest, FullVolumeReportsDiskFullAndKeepsTheOldFile) {
     WriteHost(root_ / "SDMMC/Src/big.bin", std::string(256 * 1024, 'n'));
     WriteHost(root_ / "ResidentFlash/big.bin", "old contents");

@@ -10,6 +10,7 @@
 #include <platform/system/testing.h>
 #include <recovery/engine/copy_engine.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -129,10 +130,50 @@ std::optional<Inode> FolderOf(int folder, const char* path) {
     return InodeAt(folder, text.substr(0, slash + 1).c_str(), 0);
 }
 
-// A name given to a file: which file is known before the call.
-int Named(std::optional<Inode> inode, int folder, const char* path,
+// The files below a folder, found before it is renamed: its renaming names
+// them all.
+void FilesBelow(int folder, std::vector<Inode>& files) {
+    DIR* dir = ::fdopendir(folder);
+    if (!dir) {
+        ::close(folder);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (name == "." || name == ".." ||
+            ::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISREG(st.st_mode)) {
+            files.push_back({st.st_dev, st.st_ino});
+        } else if (S_ISDIR(st.st_mode)) {
+            FilesBelow(::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                       files);
+        }
+    }
+    ::closedir(dir);
+}
+
+// What a link or rename names: the file, or every file below a folder.
+std::vector<Inode> NamedBy(int folder, const char* path, int flags) {
+    std::vector<Inode> named;
+    struct stat st {};
+    if (::fstatat(folder, path, &st, flags) != 0) {
+        return named;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        FilesBelow(::openat(folder, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC), named);
+    } else {
+        named.push_back({st.st_dev, st.st_ino});
+    }
+    return named;
+}
+
+// A name given to files: which ones is known before the call.
+int Named(const std::vector<Inode>& inodes, int folder, const char* path,
           const std::function<int()>& call) {
-    if (!g_recording || !inode) {
+    if (!g_recording || inodes.empty()) {
         return call();
     }
     const std::optional<Inode> into = FolderOf(folder, path);
@@ -141,7 +182,9 @@ int Named(std::optional<Inode> inode, int folder, const char* path,
     const long end = ++g_clock;
     const std::string text = path;
     if (result == 0 && into) {
-        Record({Kind::Name, *inode, false, *into, text.substr(text.rfind('/') + 1), begin, end});
+        for (const Inode& inode : inodes) {
+            Record({Kind::Name, inode, false, *into, text.substr(text.rfind('/') + 1), begin, end});
+        }
     }
     return result;
 }
@@ -201,35 +244,39 @@ void sync() {
 
 int linkat(int oldFolder, const char* oldPath, int newFolder, const char* newPath, int flags) {
     static auto* next = Next<int(int, const char*, int, const char*, int)>("linkat");
-    std::optional<Inode> inode;
+    std::vector<Inode> inodes;
     if (g_recording) {
-        inode = (flags & AT_EMPTY_PATH) && oldPath[0] == '\0'
-                    ? InodeOf(oldFolder)
-                    : InodeAt(oldFolder, oldPath,
-                              (flags & AT_SYMLINK_FOLLOW) ? 0 : AT_SYMLINK_NOFOLLOW);
+        if ((flags & AT_EMPTY_PATH) && oldPath[0] == '\0') {
+            if (const std::optional<Inode> inode = InodeOf(oldFolder)) {
+                inodes.push_back(*inode);
+            }
+        } else {
+            inodes =
+                NamedBy(oldFolder, oldPath, (flags & AT_SYMLINK_FOLLOW) ? 0 : AT_SYMLINK_NOFOLLOW);
+        }
     }
-    return Named(inode, newFolder, newPath,
+    return Named(inodes, newFolder, newPath,
                  [&] { return next(oldFolder, oldPath, newFolder, newPath, flags); });
 }
 
 int renameat(int oldFolder, const char* oldPath, int newFolder, const char* newPath) {
     static auto* next = Next<int(int, const char*, int, const char*)>("renameat");
-    std::optional<Inode> inode;
+    std::vector<Inode> inodes;
     if (g_recording) {
-        inode = InodeAt(oldFolder, oldPath, AT_SYMLINK_NOFOLLOW);
+        inodes = NamedBy(oldFolder, oldPath, AT_SYMLINK_NOFOLLOW);
     }
-    return Named(inode, newFolder, newPath,
+    return Named(inodes, newFolder, newPath,
                  [&] { return next(oldFolder, oldPath, newFolder, newPath); });
 }
 
 int renameat2(int oldFolder, const char* oldPath, int newFolder, const char* newPath,
               unsigned int flags) {
     static auto* next = Next<int(int, const char*, int, const char*, unsigned int)>("renameat2");
-    std::optional<Inode> inode;
+    std::vector<Inode> inodes;
     if (g_recording) {
-        inode = InodeAt(oldFolder, oldPath, AT_SYMLINK_NOFOLLOW);
+        inodes = NamedBy(oldFolder, oldPath, AT_SYMLINK_NOFOLLOW);
     }
-    return Named(inode, newFolder, newPath,
+    return Named(inodes, newFolder, newPath,
                  [&] { return next(oldFolder, oldPath, newFolder, newPath, flags); });
 }
 
@@ -339,6 +386,20 @@ std::vector<FileSpec> SmallTree(int folders, int files) {
     return tree;
 }
 
+// Folders with names long enough to be made under a temporary name, some in
+// others, with files at every level.
+std::vector<FileSpec> NewFolders() {
+    std::vector<FileSpec> tree;
+    for (const char* folder : {"maps/", "maps/europe/", "voices/", "voices/en/deep/"}) {
+        for (int file = 0; file < 12; ++file) {
+            tree.push_back({std::string(folder) + "f" + std::to_string(file) + ".dat",
+                            static_cast<std::size_t>(200 + file * 111)});
+        }
+    }
+    tree.push_back({"top.dat", 900});
+    return tree;
+}
+
 class FlushOrderTest : public ::testing::TestWithParam<OrderCase> {
 protected:
     void SetUp() override {
@@ -407,17 +468,19 @@ TEST_P(FlushOrderTest, EveryCopyIsOnTheDiskBeforeItIsNamed) {
         uint32_t counter = 0;
         return CopyTree(u"\\*", u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter, mutex_) == 1;
     });
-    // Each copy was recorded: written, and given its name once (a copy that
-    // replaces a file is named by a rename from a temporary name).
-    std::size_t names = 0;
+    // Each copy was recorded: written, and named (by a link, a rename from a
+    // temporary name, or the renaming of a folder made under one).
+    std::set<Inode> named;
     std::set<Inode> written;
     for (const Event& e : events) {
-        names += e.kind == Kind::Name && !e.leaf.starts_with(".~hh.") ? 1 : 0;
+        if (e.kind == Kind::Name && !e.leaf.starts_with(".~")) {
+            named.insert(e.inode);
+        }
         if (e.kind == Kind::Write) {
             written.insert(e.inode);
         }
     }
-    EXPECT_EQ(names, c.sources.size());
+    EXPECT_EQ(named, written);
     EXPECT_EQ(written.size(), c.sources.size());
     EXPECT_EQ(Faults(events, c.operation == Operation::CopyTree, returnedAt),
               std::vector<std::string>{});
@@ -434,6 +497,7 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{
             "one_file_over_an_old_one", {{"a.dat", 5000}}, {{"a.dat", 70}}, Operation::CopyOneFile},
         OrderCase{"tree_of_small_files", SmallTree(3, 40), {}, Operation::CopyTree},
+        OrderCase{"tree_of_new_folders", NewFolders(), {}, Operation::CopyTree},
         OrderCase{"tree_over_old_files", SmallTree(2, 30), SmallTree(2, 30), Operation::CopyTree},
         OrderCase{"large_file_in_pieces_among_small_ones",
                   {{"a.dat", 300}, {"map.bin", (70u << 20) + 123}, {"z.dat", 4000}},

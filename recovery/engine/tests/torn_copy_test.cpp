@@ -69,11 +69,13 @@ protected:
         }
     }
 
-    // The destination as before a recovery: old versions of every other file.
-    void ResetDestination() const {
-        std::filesystem::remove_all(root_ / "ResidentFlash/Dst");
+    // The destination as before a recovery: old versions of every other
+    // file, or nothing at all (a folder the copy makes).
+    void ResetDestination(bool withOldFiles = true) const {
+        std::filesystem::remove_all(root_ / "ResidentFlash");
+        std::filesystem::create_directories(root_ / "ResidentFlash");
         for (const auto& [name, versions] : files_) {
-            if (versions.old) {
+            if (versions.old && withOldFiles) {
                 WriteHost(root_ / "ResidentFlash/Dst" / name, *versions.old);
             }
         }
@@ -100,15 +102,22 @@ protected:
     }
 
     // Files under their final names that are neither the old nor the new
-    // version; temporary names are left aside.
+    // version; temporary names (of files, or of folders being made) are left
+    // aside with what they hold.
     int TornFiles() const {
         int torn = 0;
         const std::filesystem::path dst = root_ / "ResidentFlash/Dst";
         if (!std::filesystem::exists(dst)) {
             return 0;
         }
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dst)) {
-            if (!entry.is_regular_file() || entry.path().filename().string().starts_with(".~hh.")) {
+        for (auto walk = std::filesystem::recursive_directory_iterator(dst);
+             walk != std::filesystem::recursive_directory_iterator(); ++walk) {
+            const auto& entry = *walk;
+            if (entry.path().filename().string().starts_with(".~")) {
+                walk.disable_recursion_pending();
+                continue;
+            }
+            if (!entry.is_regular_file()) {
                 continue;
             }
             const std::string name = std::filesystem::relative(entry.path(), dst).string();
@@ -130,11 +139,16 @@ protected:
     std::optional<std::string> savedTmp_;
 };
 
-TEST_F(TornCopyTest, KilledAtRandomMomentsLeavesNoTornFile) {
+// Killed at random moments while copying over old files, or into a folder
+// the copy makes (filled under a temporary name and renamed when complete).
+class TornCopyKindTest : public TornCopyTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TornCopyKindTest, KilledAtRandomMomentsLeavesNoTornFile) {
+    const bool withOldFiles = GetParam();
     // The copy's length, as the shortest of three whole runs.
     auto whole = std::chrono::microseconds::max();
     for (int run = 0; run < 3; ++run) {
-        ResetDestination();
+        ResetDestination(withOldFiles);
         const auto start = std::chrono::steady_clock::now();
         ASSERT_FALSE(RunCopy(std::chrono::microseconds(-1)));
         whole = std::min(whole, std::chrono::duration_cast<std::chrono::microseconds>(
@@ -152,7 +166,7 @@ TEST_F(TornCopyTest, KilledAtRandomMomentsLeavesNoTornFile) {
     int kills = 0;
     int torn = 0;
     for (int point = 0; kills < 200 && point < 1000; ++point) {
-        ResetDestination();
+        ResetDestination(withOldFiles);
         if (RunCopy(std::chrono::microseconds(moment(random)))) {
             ++kills;
         }
@@ -161,6 +175,12 @@ TEST_F(TornCopyTest, KilledAtRandomMomentsLeavesNoTornFile) {
     EXPECT_EQ(torn, 0);
     EXPECT_GE(kills, 200) << "kills that ended the copy before it finished";
 }
+
+INSTANTIATE_TEST_SUITE_P(Destinations, TornCopyKindTest, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "over_old_files"
+                                                           : "into_a_new_folder");
+                         });
 
 } // namespace
 } // namespace recovery

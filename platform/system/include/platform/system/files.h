@@ -197,14 +197,17 @@ bool CopyFile(Directory& from, std::u16string_view existing, Directory& to,
 /// there); worker threads then open the source and write the copy unnamed,
 /// several files at a time, taking them in the order added. A flushing
 /// thread puts what is written on the disk (one flush of each file system for
-/// all of it, while the workers write on) and, when the flush returns, gives
-/// the copies their names in the order added; on a file system that keeps
+/// all of it) and, when the flush returns, gives the copies their names in
+/// the order added, while the workers write on; on a file system that keeps
 /// nothing over a power loss (tmpfs) it names them as soon as they are
-/// written. Finish waits for all of it and flushes the names too. A process
-/// that dies or a power loss at any moment leaves every target under its name
-/// complete, old or new; a copy that fails (its source included) ends the
-/// batch there: the ones before it get their names, the ones after it are
-/// discarded, as are copies not yet named when the batch ends.
+/// written. A folder that does not exist yet may be made under a temporary
+/// name instead (BeginFolder): copies into it are written under their own
+/// names, and the folder is renamed into place in its turn. Finish waits for
+/// all of it and flushes the names too. A process that dies or a power loss
+/// at any moment leaves every target under its name complete, old or new; a
+/// copy that fails (its source included) ends the batch there: the ones
+/// before it get their names, the ones after it are discarded, as are copies
+/// not yet named when the batch ends.
 class CopyBatch {
 public:
     /// written, when given, is told of each copy as soon as it is written,
@@ -216,23 +219,36 @@ public:
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
 
-    /// Queues the copy of from + "\" + existing meant for to + "\" + target,
+    /// Queues the copy of from + "\\" + existing meant for to + "\\" + target,
     /// with CopyFile's checks and errors; the folders may be closed before the
     /// batch finishes. An error in opening the source or writing the copy
     /// shows in Failed, WaitWritten and Finish.
     bool Add(Directory& from, std::u16string_view existing, Directory& to,
              std::u16string_view target, bool failIfExists);
+    /// Makes the folder at path, which does not exist yet, under a temporary
+    /// name in the same folder, no longer than its own (".~" and a number),
+    /// and returns the CE path of that folder: copies and folders go into it
+    /// as into the folder itself, and nothing below it is seen under its own
+    /// path before EndFolder's renaming. nullopt, nothing made, when path
+    /// exists, its folder does not, its name is shorter than three characters
+    /// or a folder is being made already: the caller then makes the folder
+    /// itself.
+    std::optional<std::u16string> BeginFolder(std::u16string_view path);
+    /// Queues the renaming of the folder made by BeginFolder to its own name:
+    /// it takes place once everything added before is on the disk. After a
+    /// failure the folder is renamed with what was copied into it before the
+    /// failed copy.
+    void EndFolder();
     /// Waits until every copy added so far is written (not yet named). False,
     /// with the last error set to its error, when one of them failed.
     bool WaitWritten();
     /// Whether a copy has failed in writing or naming so far; does not wait.
     bool Failed();
     /// Waits until every copy added is written, on the disk and named, and the
-    /// names given are on the disk too; named gets how many were named,
-    /// counted from the first. False with the last error set when a copy
-    /// failed (the ones after it are discarded) or the names could not be
+    /// names given are on the disk too. False with the last error set when a
+    /// copy failed (the ones after it are discarded) or the names could not be
     /// flushed. Nothing is added after.
-    bool Finish(std::size_t& named);
+    bool Finish();
 
     struct State;
 
