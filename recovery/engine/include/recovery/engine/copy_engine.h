@@ -38,8 +38,10 @@ void CountFiles(std::u16string_view pattern, std::u16string_view dir, uint32_t& 
 /// after it is touched (no program ended, no attribute cleared, no folder
 /// created), because the walk changes nothing for an entry before the copies
 /// ahead of it are known to be written. No target is ever torn: each file is
-/// written unnamed and named only once it is on the disk (hh::sys::CopyBatch),
-/// so a process that dies or a power loss leaves every file under its name
+/// written unnamed and named only once it is on the disk, and a destination
+/// folder that does not exist is filled under a temporary name and renamed
+/// into place once its contents are on the disk (hh::sys::CopyBatch), so a
+/// process that dies or a power loss leaves every file under its name
 /// complete, old or new; everything named is on the disk when the call
 /// returns.
 int CopyTree(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
