@@ -403,19 +403,20 @@ INSTANTIATE_TEST_SUITE_P(Trees, StopAtOnceTest,
 
 // The copied-file counter moves as each file is written, whatever its size:
 // a thread reads it under the copy mutex, as the progress display does, while
-// three large files are copied, and sees 1 and 2 before the copy returns.
+// five large files are copied, and sees it go up one file at a time before
+// the copy returns (a value may pass unseen on a busy machine, most may not).
 TEST_F(CopyEngineTest, CounterMovesAsEachLargeFileIsWritten) {
-    for (const char* name : {"x.bin", "y.bin", "z.bin"}) {
+    for (const char* name : {"v.bin", "w.bin", "x.bin", "y.bin", "z.bin"}) {
         WriteHost(root_ / "SDMMC/Src" / name, "");
     }
     const std::vector<std::u16string> order = SearchOrder(u"\\SDMMC\\Src");
-    ASSERT_EQ(order.size(), 3u);
+    ASSERT_EQ(order.size(), 5u);
     // Sizes grow in walk order, so that files written side by side end apart.
-    std::size_t size = 8u << 20;
+    std::size_t size = 4u << 20;
     for (const std::u16string& name : order) {
         WriteHost(root_ / "SDMMC/Src" / std::string(name.begin(), name.end()),
                   std::string(size, static_cast<char>('a' + size % 7)));
-        size += 40u << 20;
+        size += 16u << 20;
     }
     std::atomic<bool> done{false};
     std::vector<uint32_t> seen;
@@ -437,13 +438,13 @@ TEST_F(CopyEngineTest, CounterMovesAsEachLargeFileIsWritten) {
     done = true;
     observer.join();
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(observed_, 3u);
-    // The last file may be seen counted before its name is flushed.
-    std::vector<uint32_t> expected = {0, 1, 2};
-    if (seen.size() == 4) {
-        expected.push_back(3);
-    }
-    EXPECT_EQ(seen, expected) << "values seen while the copy ran";
+    EXPECT_EQ(observed_, 5u);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), 0u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "the counter never goes back";
+    const auto between = std::count_if(seen.begin(), seen.end(),
+                                       [](uint32_t value) { return value > 0 && value < 5; });
+    EXPECT_GE(between, 3) << "values seen while the copy ran: " << ::testing::PrintToString(seen);
 }
 
 // What the user sees of a copy, pinned: the trace lines of the programs ended
