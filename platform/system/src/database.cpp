@@ -78,7 +78,9 @@ int ReadIdentity(sqlite3* db, Identity& identity) {
 // kind's statements run once on an empty database in memory.
 const std::vector<SchemaObject>& ExpectedObjects(const Kind& kind) {
     static std::mutex mutex;
-    static std::map<const Kind*, std::vector<SchemaObject>> expected;
+    // Lives to the end: threads may open a database during exit.
+    static auto* known = new std::map<const Kind*, std::vector<SchemaObject>>;
+    std::map<const Kind*, std::vector<SchemaObject>>& expected = *known;
     std::lock_guard lock(mutex);
     auto found = expected.find(&kind);
     if (found != expected.end()) {
@@ -183,9 +185,10 @@ struct FileStamp {
     // The files this process has read whole and found sound.
     static std::set<FileStamp>& Verified(std::unique_lock<std::mutex>& lock) {
         static std::mutex mutex;
-        static std::set<FileStamp> verified;
+        // Lives to the end: threads may open a database during exit.
+        static auto* verified = new std::set<FileStamp>;
         lock = std::unique_lock(mutex);
-        return verified;
+        return *verified;
     }
     bool verified() const {
         std::unique_lock<std::mutex> lock;

@@ -54,9 +54,11 @@ private:
     HANDLE m_next = 0;
 };
 
+// Lives to the end of the process: threads and the destructors of other
+// static objects may still close their handles while the process exits.
 HandleTable& Handles() {
-    static HandleTable table;
-    return table;
+    static HandleTable* table = new HandleTable;
+    return *table;
 }
 
 } // namespace

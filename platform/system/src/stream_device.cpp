@@ -14,9 +14,11 @@ struct Registry {
     std::shared_ptr<KernelServices> kernel;
 };
 
+// Lives to the end of the process: a thread may still open a device while
+// the process exits.
 Registry& registry() {
-    static Registry r;
-    return r;
+    static Registry* r = new Registry;
+    return *r;
 }
 
 std::string Upper(std::string_view text) {

@@ -10,6 +10,14 @@ namespace hh::sys {
 
 namespace detail {
 
+namespace {
+
+// Platform threads that have started and not yet left their entry.
+std::atomic<uint32_t> g_runningThreads{0};
+thread_local bool t_platformThread = false;
+
+} // namespace
+
 class ThreadObject : public WaitObject {
 public:
     ThreadObject() : record(std::make_shared<ThreadRecord>()) {
@@ -35,6 +43,7 @@ public:
     }
 
     void run(const std::function<uint32_t()>& body) {
+        t_platformThread = true;
         AdoptThreadRecord(record);
         uint32_t code = 0;
         try {
@@ -42,6 +51,9 @@ public:
         } catch (const ThreadTerminated&) {
             code = exitCode.load();
         }
+        // Counted out before the handle is signalled, so that a waiter on the
+        // handle finds the count without this thread.
+        g_runningThreads.fetch_sub(1);
         end(code);
         running.store(false);
         BumpLocalWake();
@@ -55,9 +67,24 @@ public:
     uint32_t handle = 0;
 };
 
+// Ready once no platform thread runs but the one that looks.
+class OtherThreadsObject : public WaitObject {
+public:
+    Result tryAcquire() override {
+        const uint32_t self = t_platformThread ? 1 : 0;
+        return g_runningThreads.load() <= self ? Result::Acquired : Result::NotReady;
+    }
+    WatchedWord changeWord() const override { return LocalWakeWord(); }
+};
+
 } // namespace detail
 
 namespace {
+
+class OtherThreads : public Waitable {
+public:
+    OtherThreads() : Waitable(std::make_shared<detail::OtherThreadsObject>()) {}
+};
 
 detail::ThreadObject* Object(const std::shared_ptr<detail::WaitObject>& object) {
     return static_cast<detail::ThreadObject*>(object.get());
@@ -68,10 +95,12 @@ detail::ThreadObject* Object(const std::shared_ptr<detail::WaitObject>& object) 
 Thread Thread::Start(std::function<uint32_t()> body) {
     Thread thread;
     auto object = std::make_shared<detail::ThreadObject>();
+    detail::g_runningThreads.fetch_add(1);
     try {
         // The thread keeps its own reference, so closing every handle detaches it.
         std::thread([object, body = std::move(body)] { object->run(body); }).detach();
     } catch (const std::system_error&) {
+        detail::g_runningThreads.fetch_sub(1);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return thread;
     }
@@ -123,6 +152,10 @@ bool Thread::terminate(uint32_t exitCode) {
         }
     }
     return true;
+}
+
+uint32_t WaitForOtherThreads(uint32_t timeoutMs) {
+    return WaitForSingleObject(OtherThreads(), timeoutMs);
 }
 
 bool GetExitCodeThread(const Thread& thread, uint32_t* exitCode) {

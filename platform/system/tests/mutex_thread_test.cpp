@@ -162,6 +162,21 @@ TEST(Threads, RunOnWhenTheirHandleIsClosed) {
     EXPECT_EQ(WaitForSingleObject(done, 20000), WAIT_OBJECT_0);
 }
 
+TEST(Threads, AProgramWaitsForThreadsWhoseHandlesAreClosed) {
+    ASSERT_EQ(WaitForOtherThreads(INFINITE), WAIT_OBJECT_0); // what earlier tests left running
+    Event go = Event::Create(EventReset::Manual, false);
+    Thread::Start([go] { return WaitForSingleObject(go, INFINITE); }).close();
+    EXPECT_EQ(WaitForOtherThreads(0), WAIT_TIMEOUT);
+    // A platform thread that waits does not wait for itself.
+    Thread waiter = Thread::Start([go]() mutable {
+        go.set();
+        return WaitForOtherThreads(INFINITE);
+    });
+    ASSERT_EQ(WaitForSingleObject(waiter, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(waiter.exitCode(), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForOtherThreads(INFINITE), WAIT_OBJECT_0);
+}
+
 // The recovery tool's stop: set the stop event, wait 3000 ms for the worker,
 // terminate it with exit code 0 when it does not end.
 TEST(Threads, AWorkerThatIgnoresItsStopEventIsTerminatedAfterTheGracePeriod) {

@@ -60,4 +60,10 @@ inline bool TerminateThread(Thread& thread, uint32_t exitCode) {
 /// False with ERROR_INVALID_HANDLE on a null handle.
 bool GetExitCodeThread(const Thread& thread, uint32_t* exitCode);
 
+/// Waits until no platform thread of the process runs but the caller, also
+/// those whose handles were closed: WAIT_OBJECT_0, or WAIT_TIMEOUT when the
+/// time-out passes first. A program that must not end while a library's
+/// thread still works (a beep sequence) waits here before it exits.
+uint32_t WaitForOtherThreads(uint32_t timeoutMs);
+
 } // namespace hh::sys
