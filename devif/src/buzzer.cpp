@@ -8,12 +8,19 @@
 // tone still leaves the buzzer silent); and the end of a sequence with the
 // discarding of a stop signal that came too late for it (such a signal never
 // cuts short the next sequence).
+//
+// No beep thread outlives the library: when the process exits or the library
+// is unloaded, a running sequence is stopped and its thread waited for before
+// anything the thread uses goes, and the buzzer is left silent. The handler
+// for that is registered when the first sequence starts, so that it runs
+// before the exit destroys what the program had set up by then (its drivers).
 
 #include <devif/halvix.h>
 #include <platform/system/event.h>
 #include <platform/system/stream_device.h>
 #include <platform/system/thread.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -33,7 +40,10 @@ struct BeepRequest {
 
 int g_bBuzzerBusy = 0;
 bool g_bStopRequested = false;
+bool g_bEndHandlerRegistered = false;
 std::mutex g_buzzerMutex;
+// The running sequence's thread, kept so that an exit or unload can wait for it.
+Thread g_beepThread;
 
 // The library's one initialisation at load: the unnamed auto-reset stop event.
 Event& StopEvent() {
@@ -73,6 +83,27 @@ uint32_t BeepThread(void* argument) {
     g_bBuzzerBusy = 0;
     StopEvent().reset();
     return 1;
+}
+
+// Runs at exit and at unload: stops a running sequence, waits for its thread
+// and leaves the buzzer silent. The thread is started through a routine and
+// an argument, so that after its handle is signalled it runs only the
+// platform's code, never the library's.
+void EndSequence() {
+    Thread thread;
+    {
+        std::lock_guard lock(g_buzzerMutex);
+        if (!g_bBuzzerBusy) {
+            return;
+        }
+        g_bStopRequested = true;
+        StopEvent().set();
+        SpeakerBeepInternal(0, 0);
+        thread = g_beepThread;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    std::lock_guard lock(g_buzzerMutex);
+    g_beepThread.close();
 }
 
 } // namespace
@@ -115,6 +146,13 @@ void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t b
     if (g_bBuzzerBusy) {
         return;
     }
+    // atexit in a shared library also runs the handler when it is unloaded.
+    if (!g_bEndHandlerRegistered) {
+        g_bEndHandlerRegistered = std::atexit(EndSequence) == 0;
+        if (!g_bEndHandlerRegistered) {
+            return;
+        }
+    }
     auto* request =
         new (std::nothrow) BeepRequest{level, scale, beepDuration, beepCount, pauseDuration};
     if (!request) {
@@ -123,8 +161,8 @@ void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t b
     g_bBuzzerBusy = 1;
     g_bStopRequested = false;
     StopEvent().reset();
-    Thread thread = Thread::Start(BeepThread, request);
-    if (!thread) {
+    g_beepThread = Thread::Start(BeepThread, request);
+    if (!g_beepThread) {
         delete request;
         g_bBuzzerBusy = 0;
     }

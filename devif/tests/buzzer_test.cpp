@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <filesystem>
-#include <iterator>
 #include <thread>
 
 namespace halvix_test {
@@ -20,30 +18,18 @@ namespace {
 
 using Ms = sys::Millis;
 
-// The threads of this process.
-size_t ThreadCount() {
-    std::error_code ec;
-    auto tasks = std::filesystem::directory_iterator("/proc/self/task", ec);
-    return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
-}
-
 class BuzzerTest : public HalvixTest {
 protected:
     void SetUp() override {
         HalvixTest::SetUp();
         clock.emplace(0);
-        BuzzerStop(); // opens what the calls use before the threads are counted
+        BuzzerStop();
         sim::ClearToneLog();
-        // A first thread, so that helpers started with one (a sanitizer's)
-        // are counted among the threads that stay.
-        sys::Thread warmUp = sys::Thread::Start([] { return 0u; });
-        sys::WaitForSingleObject(warmUp, sys::INFINITE);
-        sys::testing::WaitUntil([] { return ThreadCount() <= 2; }, std::chrono::milliseconds(200));
-        m_threads = ThreadCount();
     }
     void TearDown() override {
         BuzzerStop();
         WaitForIdle();
+        EXPECT_TRUE(SequenceEnded());
         clock.reset();
         HalvixTest::TearDown();
     }
@@ -62,9 +48,15 @@ protected:
     // Starts a sequence once the previous beep thread has ended: a started
     // sequence is a thread blocked in its first pause.
     bool Start(uint32_t level, uint32_t beep, uint32_t count, uint32_t pause) {
-        sys::testing::WaitUntil([this] { return ThreadCount() <= m_threads; });
+        EXPECT_TRUE(SequenceEnded());
         BuzzerBeep(level, 3, beep, count, pause);
         return clock->waitForBlockedThreads(1, Ms(5000));
+    }
+
+    // Waits (real time, bounded) until no beep thread runs.
+    static bool SequenceEnded() {
+        return sys::testing::WaitUntil(
+            [] { return sys::WaitForOtherThreads(0) == sys::WAIT_OBJECT_0; });
     }
 
     // Runs the clock until no beep thread waits any more.
@@ -82,7 +74,6 @@ protected:
     }
 
     std::optional<sys::TestClock> clock;
-    size_t m_threads = 0;
 };
 
 TEST_F(BuzzerTest, FiveBeepsStartAfterThePauseAndEndSilentAfterFifteenHundredMs) {
@@ -160,6 +151,64 @@ TEST_F(BuzzerTest, AStopDuringAToneSilencesItAtOnce) {
     EXPECT_EQ(tones.back().second, 0u);
     EXPECT_EQ(tones.front(), (std::pair<int64_t, uint32_t>{200, 5}));
     EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
+}
+
+TEST_F(BuzzerTest, EverySequenceEndsSilentWhateverItsPauseAndHowItEnds) {
+    struct Case {
+        uint32_t beep;
+        uint32_t count;
+        uint32_t pause;
+        int64_t stopAt; // -1: runs to its end
+    };
+    const Case cases[] = {
+        {0, 20, 0, -1},   {100, 3, 0, -1},  {0, 3, 100, -1},    {100, 3, 200, -1},  {100, 3, 0, 50},
+        {100, 3, 0, 150}, {0, 30, 100, 50}, {100, 3, 200, 250}, {100, 3, 200, 550},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "beep " << c.beep << " count " << c.count << " pause "
+                                          << c.pause << " stop at " << c.stopAt);
+        sim::ClearToneLog();
+        const int64_t start = clock->nowMs();
+        if (c.beep + c.pause == 0) {
+            BuzzerBeep(5, 3, c.beep, c.count, c.pause); // never waits: runs to its end at once
+        } else {
+            ASSERT_TRUE(Start(5, c.beep, c.count, c.pause));
+        }
+        if (c.stopAt >= 0) {
+            RunTo(start + c.stopAt);
+            BuzzerStop();
+        }
+        WaitForIdle();
+        ASSERT_TRUE(SequenceEnded());
+        std::vector<std::pair<int64_t, uint32_t>> tones = Tones();
+        ASSERT_FALSE(tones.empty());
+        EXPECT_EQ(tones.back().second, 0u);
+        EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
+    }
+}
+
+// Runs in a process of its own, which ends while its tone sounds.
+TEST(BuzzerChild, ExitDuringATone) {
+    HH_CHILD_ONLY();
+    ASSERT_TRUE(sim::RegisterSimulatedDevice([] {}));
+    BuzzerBeep(5, 3, 60000, 3, 0);
+    ASSERT_TRUE(sys::testing::WaitUntil([] {
+        std::vector<sim::ToneRequest> log;
+        sim::ReadToneLog(log);
+        return !log.empty();
+    }));
+}
+
+TEST_F(BuzzerTest, AProcessThatExitsDuringASequenceEndsItSilentAndDoesNotCrash) {
+    clock.reset(); // the child runs on the real clock
+    ASSERT_TRUE(sys::testing::RunChild("BuzzerChild.ExitDuringATone"));
+    std::vector<sim::ToneRequest> log;
+    ASSERT_TRUE(sim::ReadToneLog(log));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log.front().level, 5u);
+    EXPECT_EQ(log.back().level, 0u);
+    EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
+    clock.emplace(0);
 }
 
 // A "BKL" driver that holds one chosen request of the beep thread until the
@@ -262,8 +311,7 @@ TEST_F(BuzzerTest, AStopThatFindsTheSequenceEndingDoesNotCutTheNextShort) {
     gate->releaseAfterSilence(std::chrono::milliseconds(0));
     // Once the old thread has ended, one call starts the next sequence, which
     // plays in full.
-    bool ended = sys::testing::WaitUntil([&] { return ThreadCount() <= m_threads; });
-    ASSERT_TRUE(ended) << ThreadCount() << " threads, " << m_threads << " before";
+    ASSERT_TRUE(SequenceEnded());
     BuzzerBeep(6, 3, 100, 2, 100);
     ASSERT_TRUE(clock->waitForBlockedThreads(1, Ms(2000)));
     int64_t start = clock->nowMs();
