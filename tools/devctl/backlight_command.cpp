@@ -26,7 +26,7 @@ void AddBacklightCommand(CLI::App& app) {
     CLI::App* backlight = app.add_subcommand("backlight", "The backlight level and the screen");
     auto value = std::make_shared<std::string>();
     CLI::App* level = backlight->add_subcommand("level", "Sets the backlight level");
-    level->add_option("N", *value, "The level")->required();
+    level->add_option("N", *value, "The level, 0 to 4294967295")->required();
     level->callback([value] {
         CheckState();
         auto n = static_cast<uint32_t>(ParseNumber(*value, 0, 0xFFFFFFFFll, "the level"));

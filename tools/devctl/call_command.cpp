@@ -6,11 +6,12 @@
 //       Buffer exports take the buffer size in bytes (characters for
 //       GetOemInfo and GetPlatformInfo) as their argument, 16, 64 or 256 when
 //       none is given. BuzzerBeep LEVEL SCALE BEEP_MS COUNT PAUSE_MS waits until
-//       its sequence has ended.
+//       its sequence has ended. An export given more or fewer arguments than
+//       it takes is refused.
 //   devctl call CLASS::METHOD [ARG]
 //       constructs a CCompass, GSensorTst or SensorParamTst, opens it, calls
-//       the method (the setters take the value) and prints its result and
-//       outputs; GetDirection is followed by GetAzimuth.
+//       the method (the setters take the value, the other methods nothing) and
+//       prints its result and outputs; GetDirection is followed by GetAzimuth.
 //
 // The library is the one named by HANDHELD_HALVIX, else the one built beside
 // devctl, else libHalvix.so on the library path.
@@ -18,6 +19,8 @@
 #include "device_support.h"
 
 #include <platform/system/clock.h>
+#include <platform/system/code_page.h>
+#include <platform/system/thread.h>
 #include <simulator/device/simulated_device.h>
 #include <simulator/state/driver_support.h>
 
@@ -79,31 +82,71 @@ uint32_t Arg(const Args& args, size_t i, uint32_t fallback, const std::string& w
     return i < args.size() ? static_cast<uint32_t>(ParseNumber(args[i], min, max, what)) : fallback;
 }
 
+// What each export takes: from `least` to `most` arguments, shown as `usage`.
+struct Arity {
+    size_t least;
+    size_t most;
+    const char* usage;
+};
+
+const std::map<std::string, Arity>& Exports() {
+    static const std::map<std::string, Arity> exports = {
+        {"GetBackLightLevel", {0, 0, ""}},
+        {"GetBKLSuspendTimeout", {0, 0, ""}},
+        {"GetUSBAdaptStus", {0, 0, ""}},
+        {"GetBTPower", {0, 0, ""}},
+        {"GetAdjustXYSampleCnt", {0, 0, ""}},
+        {"GetAdjustXZSampleCnt", {0, 0, ""}},
+        {"ShutDown", {0, 0, ""}},
+        {"Reboot", {0, 0, ""}},
+        {"Recover", {0, 0, ""}},
+        {"GetUSBMode", {0, 0, ""}},
+        {"GetBatteryStatus", {0, 0, ""}},
+        {"IsPowerAC", {0, 0, ""}},
+        {"UpdateDriveIcon", {0, 0, ""}},
+        {"GetCurSampleCnt", {0, 0, ""}},
+        {"BuzzerStop", {0, 0, ""}},
+        {"SetBackLightLevel", {1, 1, "LEVEL"}},
+        {"SetBKLSuspendTimeout", {1, 1, "SECONDS"}},
+        {"SetBTPower", {1, 1, "ON"}},
+        {"ScreenOnOff", {1, 1, "ON"}},
+        {"SetUSBMode", {1, 1, "MODE"}},
+        {"GetDeviceUUID", {0, 1, "[SIZE]"}},
+        {"GetCardID", {0, 1, "[SIZE]"}},
+        {"GetOemInfo", {0, 1, "[SIZE]"}},
+        {"GetPlatformInfo", {0, 1, "[SIZE]"}},
+        {"GetOSVersion", {0, 1, "[SIZE]"}},
+        {"SpeakerBeepInternal", {2, 2, "LEVEL SCALE"}},
+        {"BuzzerBeep", {5, 5, "LEVEL SCALE BEEP_MS COUNT PAUSE_MS"}},
+    };
+    return exports;
+}
+
+// Refuses a call with fewer or more arguments than the export takes.
+void CheckArity(const std::string& name, const Arity& arity, const Args& a) {
+    if (a.size() < arity.least || a.size() > arity.most) {
+        throw CommandError(name + " takes " +
+                           (*arity.usage ? std::string(arity.usage) : "no arguments"));
+    }
+}
+
 void PrintBytes(const uint8_t* bytes, size_t n) {
     std::vector<uint8_t> v(bytes, bytes + n);
     std::printf("%s\n", sim::HexText(v).c_str());
 }
 
-void PrintText(const char16_t* text, size_t capacity) {
-    std::string out;
-    for (size_t i = 0; i < capacity && text[i]; ++i) {
-        char16_t c = text[i];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    std::printf("%s\n", out.c_str());
+void PrintText(const std::vector<char16_t>& text) {
+    std::u16string_view view(text.data(), text.size());
+    std::printf("%s\n", sys::Utf16ToUtf8(view.substr(0, view.find(u'\0'))).c_str());
 }
 
 // Calls a plain export; false when there is none of that name.
 bool CallFunction(Library& lib, const std::string& name, const Args& a) {
+    auto known = Exports().find(name);
+    if (known == Exports().end()) {
+        return false;
+    }
+    CheckArity(name, known->second, a);
     using IntVoid = int();
     using UintVoid = uint32_t();
     static const std::map<std::string, char> signatures = {{"GetBackLightLevel", 'u'},
@@ -129,16 +172,10 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
         return true;
     }
     if (name == "SetBackLightLevel" || name == "SetBKLSuspendTimeout" || name == "SetBTPower") {
-        if (a.empty()) {
-            throw CommandError(name + " takes one number");
-        }
         std::printf("%d\n", lib.get<int(uint32_t)>(name)(Arg(a, 0, 0, "the value")));
         return true;
     }
     if (name == "ScreenOnOff" || name == "SetUSBMode") {
-        if (a.empty()) {
-            throw CommandError(name + " takes one number");
-        }
         auto v = static_cast<int>(Arg(a, 0, 0, "the value", INT32_MIN, INT32_MAX));
         std::printf("%d\n", lib.get<int(int)>(name)(v));
         return true;
@@ -160,7 +197,7 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
         std::vector<char16_t> buffer(bytes ? size / 2 + 1 : size + 1, u'\0');
         int result = lib.get<int(char16_t*, uint32_t)>(name)(buffer.data(), size);
         std::printf("%d\n", result);
-        PrintText(buffer.data(), buffer.size());
+        PrintText(buffer);
         return true;
     }
     if (name == "GetCurSampleCnt") {
@@ -177,27 +214,18 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
             Arg(a, 0, 0, "the level"), static_cast<uint8_t>(Arg(a, 1, 0, "the scale", 0, 255)));
         return true;
     }
-    if (name == "BuzzerBeep") {
-        if (a.size() != 5) {
-            throw CommandError("BuzzerBeep takes LEVEL SCALE BEEP_MS COUNT PAUSE_MS");
-        }
-        uint32_t level = Arg(a, 0, 0, "the level");
-        auto scale = static_cast<uint8_t>(Arg(a, 1, 0, "the scale", 0, 255));
-        uint32_t beep = Arg(a, 2, 0, "the beep duration", 0, 600000);
-        uint32_t count = Arg(a, 3, 0, "the beep count", 0, 10000);
-        uint32_t pause = Arg(a, 4, 0, "the pause duration", 0, 600000);
-        std::printf("called at tick %u\n", sys::GetTickCount());
-        std::fflush(stdout);
-        lib.get<void(uint32_t, uint8_t, uint32_t, uint32_t, uint32_t)>(name)(level, scale, beep,
-                                                                             count, pause);
-        if (level) {
-            // The sequence runs on the library's thread: stay until it has ended.
-            sys::Sleep(static_cast<uint32_t>(
-                std::min<uint64_t>(uint64_t{count} * (beep + pause) + 100, 0xFFFFFFF0u)));
-        }
-        return true;
-    }
-    return false;
+    uint32_t level = Arg(a, 0, 0, "the level");
+    auto scale = static_cast<uint8_t>(Arg(a, 1, 0, "the scale", 0, 255));
+    uint32_t beep = Arg(a, 2, 0, "the beep duration", 0, 600000);
+    uint32_t count = Arg(a, 3, 0, "the beep count", 0, 10000);
+    uint32_t pause = Arg(a, 4, 0, "the pause duration", 0, 600000);
+    std::printf("called at tick %u\n", sys::GetTickCount());
+    std::fflush(stdout);
+    lib.get<void(uint32_t, uint8_t, uint32_t, uint32_t, uint32_t)>(name)(level, scale, beep, count,
+                                                                         pause);
+    // The sequence runs on the library's thread: stay until it has ended.
+    sys::WaitForOtherThreads(sys::INFINITE);
+    return true;
 }
 
 std::string Mangled(const std::string& cls, const std::string& member, const std::string& args) {
@@ -205,52 +233,62 @@ std::string Mangled(const std::string& cls, const std::string& member, const std
            args;
 }
 
-// Calls CLASS::METHOD on a new, opened object.
+// Calls CLASS::METHOD on a new, opened object. The method, its argument and
+// its symbols are checked before the object is made, so that bad input
+// prints nothing but its one line.
 void CallMethod(Library& lib, const std::string& cls, const std::string& method, const Args& a) {
     if (cls != "CCompass" && cls != "GSensorTst" && cls != "SensorParamTst") {
         throw CommandError("\"" + cls + "\" is not a class of the library");
     }
-    alignas(16) unsigned char object[64] = {};
+    if (cls == "GSensorTst" && method != "GetPosition") {
+        throw CommandError("GSensorTst has GetPosition");
+    }
+    const bool setter =
+        cls == "SensorParamTst" && (method == "SetCurAltitude" || method == "SetCurPressure");
+    if (setter && a.size() != 1) {
+        throw CommandError(method + " takes the value");
+    }
+    if (!setter && !a.empty()) {
+        throw CommandError(cls + "::" + method + " takes no arguments");
+    }
+    int32_t value =
+        setter ? static_cast<int32_t>(ParseNumber(a[0], INT32_MIN, 0xFFFFFFFFll, "the value")) : 0;
     using Self = void(void*);
     using IntSelf = int(void*);
-    lib.get<Self>("_ZN" + std::to_string(cls.size()) + cls + "C1Ev")(object);
-    std::printf("Open: %d\n", lib.get<IntSelf>(Mangled(cls, "Open", "v"))(object));
-    int result = 0;
+    using Azimuth = int16_t(void*);
+    auto construct = lib.get<Self>("_ZN" + std::to_string(cls.size()) + cls + "C1Ev");
+    auto destruct = lib.get<Self>("_ZN" + std::to_string(cls.size()) + cls + "D1Ev");
+    auto open = lib.get<IntSelf>(Mangled(cls, "Open", "v"));
+    alignas(16) unsigned char object[64] = {};
     if (cls == "CCompass") {
-        if (method == "GetAzimuth") {
-            result = lib.get<int16_t(void*)>(Mangled(cls, method, "v"))(object);
-        } else {
-            result = lib.get<IntSelf>(Mangled(cls, method, "v"))(object);
-        }
+        auto azimuth = lib.get<Azimuth>(Mangled(cls, "GetAzimuth", "v"));
+        auto call = method == "GetAzimuth" ? nullptr : lib.get<IntSelf>(Mangled(cls, method, "v"));
+        construct(object);
+        std::printf("Open: %d\n", open(object));
+        int result = call ? call(object) : azimuth(object);
         std::printf("%d\n", result);
         if (method == "GetDirection" && result) {
-            std::printf("azimuth: %d\n",
-                        lib.get<int16_t(void*)>(Mangled(cls, "GetAzimuth", "v"))(object));
+            std::printf("azimuth: %d\n", azimuth(object));
         }
     } else if (cls == "GSensorTst") {
-        if (method != "GetPosition") {
-            throw CommandError("GSensorTst has GetPosition");
-        }
+        auto call = lib.get<int(void*, int16_t*)>(Mangled(cls, method, "R13_XYZ_POSITION"));
+        construct(object);
+        std::printf("Open: %d\n", open(object));
         int16_t xyz[3] = {};
-        result =
-            lib.get<int(void*, int16_t*)>(Mangled(cls, method, "R13_XYZ_POSITION"))(object, xyz);
+        int result = call(object, xyz);
         std::printf("%d\n%d %d %d\n", result, xyz[0], xyz[1], xyz[2]);
     } else {
-        bool setter = method == "SetCurAltitude" || method == "SetCurPressure";
-        if (setter && a.empty()) {
-            throw CommandError(method + " takes the value");
-        }
-        int32_t value =
-            setter ? static_cast<int32_t>(ParseNumber(a[0], INT32_MIN, 0xFFFFFFFFll, "the value"))
-                   : 0;
         std::string sig = method == "SetCurPressure" ? "Rj" : "Ri";
-        result = lib.get<int(void*, int32_t*)>(Mangled(cls, method, sig))(object, &value);
+        auto call = lib.get<int(void*, int32_t*)>(Mangled(cls, method, sig));
+        construct(object);
+        std::printf("Open: %d\n", open(object));
+        int result = call(object, &value);
         std::printf("%d\n", result);
         if (!setter && result) {
             std::printf("%d\n", value);
         }
     }
-    lib.get<Self>("_ZN" + std::to_string(cls.size()) + cls + "D1Ev")(object);
+    destruct(object);
 }
 
 } // namespace
@@ -260,7 +298,11 @@ void AddCallCommand(CLI::App& app) {
     auto name = std::make_shared<std::string>();
     auto args = std::make_shared<Args>();
     call->add_option("EXPORT", *name, "The export, or CLASS::METHOD")->required();
-    call->add_option("ARGS", *args, "Its arguments");
+    call->add_option("ARGS", *args,
+                     "Its arguments, exactly as many as it takes; buffer sizes 0 to 4096 "
+                     "(GetDeviceUUID, GetCardID) or 8192 (text exports); BuzzerBeep LEVEL "
+                     "SCALE (0 to 255) BEEP_MS (0 to 600000) COUNT (0 to 10000) PAUSE_MS "
+                     "(0 to 600000)");
     call->callback([name, args] {
         RequireDevice();
         if (!sim::RegisterSimulatedDevice()) {

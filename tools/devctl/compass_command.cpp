@@ -31,7 +31,7 @@ void AddCompassCommand(CLI::App& app) {
     CLI::App* compass = app.add_subcommand("compass", "The compass and its calibration");
     auto degrees = std::make_shared<std::string>();
     CLI::App* azimuth = compass->add_subcommand("azimuth", "Sets the heading");
-    azimuth->add_option("DEGREES", *degrees, "The heading in degrees")->required();
+    azimuth->add_option("DEGREES", *degrees, "The heading in degrees, -32768 to 32767")->required();
     azimuth->callback([degrees] {
         auto d = static_cast<int16_t>(ParseNumber(*degrees, -32768, 32767, "the heading"));
         CheckState();

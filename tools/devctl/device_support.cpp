@@ -4,46 +4,61 @@
 #include <simulator/state/device_state.h>
 
 #include <charconv>
+#include <optional>
+#include <string_view>
 
 namespace hh::devctl {
 
-uint32_t ParseUint32(const std::string& text, const std::string& what) {
-    std::string_view digits = text;
+namespace {
+
+// The one number syntax of every verb: an optional minus sign, then decimal
+// digits or "0x" and hexadecimal digits, and nothing else (no plus sign, no
+// blank, no second sign, nothing after the digits). Empty when the text is
+// not such a number or lies outside the 64-bit range.
+std::optional<int64_t> ScanNumber(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    if (negative) {
+        text.remove_prefix(1);
+    }
     int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
         base = 16;
     }
-    uint32_t value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+    // An unsigned conversion takes no sign of its own, so "--5" and "0x-5" fail here.
+    uint64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+    if (magnitude > limit) {
+        return std::nullopt;
+    }
+    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
+
+} // namespace
+
+uint32_t ParseUint32(const std::string& text, const std::string& what) {
+    std::optional<int64_t> value = ScanNumber(text);
+    if (!value || *value < 0 || *value > int64_t{0xFFFFFFFF}) {
         throw CommandError("\"" + text + "\" is not a " + what);
     }
-    return value;
+    return static_cast<uint32_t>(*value);
 }
 
 int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what) {
-    std::string_view digits = text;
-    bool negative = digits.starts_with('-');
-    if (negative) {
-        digits.remove_prefix(1);
+    std::optional<int64_t> value = ScanNumber(text);
+    if (!value) {
+        throw CommandError("\"" + text + "\" is not a number (" + what + ": " +
+                           std::to_string(min) + " to " + std::to_string(max) + ")");
     }
-    int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    int64_t value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
-        throw CommandError("\"" + text + "\" is not a number (" + what + ")");
-    }
-    value = negative ? -value : value;
-    if (value < min || value > max) {
+    if (*value < min || *value > max) {
         throw CommandError(what + " must lie between " + std::to_string(min) + " and " +
                            std::to_string(max) + ", not " + text);
     }
-    return value;
+    return *value;
 }
 
 bool ParseOnOff(const std::string& text, const std::string& what) {

@@ -11,10 +11,11 @@
 
 namespace hh::devctl {
 
-/// A decimal (or 0x hexadecimal) number within [min, max]; CommandError naming `what` otherwise.
+/// Every verb's numbers: an optional minus sign, then decimal digits or 0x and
+/// hexadecimal digits, and nothing else ("--5", "+5", "0x-5", " 5" are refused).
+/// A number within [min, max]; CommandError naming `what` otherwise.
 int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what);
-/// A 32-bit unsigned number, decimal or 0x hexadecimal; CommandError
-/// "\"TEXT\" is not a <what>" otherwise.
+/// A number from 0 to 4294967295; CommandError "\"TEXT\" is not a <what>" otherwise.
 uint32_t ParseUint32(const std::string& text, const std::string& what);
 /// "on"/"1" or "off"/"0".
 bool ParseOnOff(const std::string& text, const std::string& what);

@@ -41,13 +41,15 @@ const char* AnswerName(uint32_t answer) {
 
 struct NotifyOptions {
     std::string code;
-    uint32_t waitSeconds = kDefaultWaitSeconds;
+    std::string waitSeconds;
 };
 
 void Notify(const NotifyOptions& options, bool waitAnswer) {
     const uint32_t code = ParseUint32(options.code, "32-bit code");
-    if (waitAnswer && options.waitSeconds > kMaxWaitSeconds) {
-        throw CommandError("SECONDS must be at most " + std::to_string(kMaxWaitSeconds));
+    uint32_t waitSeconds = kDefaultWaitSeconds;
+    if (waitAnswer && !options.waitSeconds.empty()) {
+        waitSeconds =
+            static_cast<uint32_t>(ParseNumber(options.waitSeconds, 0, kMaxWaitSeconds, "SECONDS"));
     }
     // The answer's event is held open before the notification goes out, so
     // an answer given at once is not lost.
@@ -76,8 +78,8 @@ void Notify(const NotifyOptions& options, bool waitAnswer) {
         return;
     }
     std::fflush(stdout);
-    if (sys::WaitForSingleObject(selection, options.waitSeconds * 1000) != sys::WAIT_OBJECT_0) {
-        throw CommandError("no answer came within " + std::to_string(options.waitSeconds) + " s");
+    if (sys::WaitForSingleObject(selection, waitSeconds * 1000) != sys::WAIT_OBJECT_0) {
+        throw CommandError("no answer came within " + std::to_string(waitSeconds) + " s");
     }
     const uint32_t answer = sys::GetEventData(selection);
     std::printf("answer %u (%s)\n", answer, AnswerName(answer));
@@ -93,9 +95,9 @@ void AddNotifyCommand(CLI::App& app) {
     CLI::Option* wait =
         notify
             ->add_option("--wait-answer", options->waitSeconds,
-                         "Waits SECONDS (default 30) for the answer on \"EVENT_OVL_SELECTION\"")
-            ->expected(0, 1)
-            ->default_str(std::to_string(kDefaultWaitSeconds));
+                         "Waits SECONDS (default 30, at most 86400) for the answer on "
+                         "\"EVENT_OVL_SELECTION\"")
+            ->expected(0, 1);
     notify->callback([options, wait] { Notify(*options, wait->count() > 0); });
 }
 

@@ -5,6 +5,7 @@
 
 #include "device_support.h"
 
+#include <platform/system/code_page.h>
 #include <simulator/kernel/simulated_kernel.h>
 
 #include <cstdio>
@@ -28,9 +29,9 @@ void AddOsInfoCommand(CLI::App& app) {
         auto text = std::make_shared<std::string>();
         std::string name = which;
         CLI::App* sub = osinfo->add_subcommand(name, "Sets the " + name + " text");
-        sub->add_option("TEXT", *text, "The text")->required();
+        sub->add_option("TEXT", *text, "The text, at most 120 characters")->required();
         sub->callback([text, name] {
-            if (text->size() > 120) {
+            if (sys::Utf8ToUtf16(*text).size() > 120) {
                 throw CommandError("the text is longer than 120 characters");
             }
             CheckState();

@@ -29,7 +29,7 @@ void AddPowerCommand(CLI::App& app) {
     power->require_subcommand(1);
     CLI::App* flag = power->add_subcommand("flag", "Prints the recover flag, or stores N");
     auto value = std::make_shared<std::optional<std::string>>();
-    flag->add_option("N", *value, "The value to store");
+    flag->add_option("N", *value, "The value to store, 0 to 4294967295");
     flag->callback([value] {
         if (*value) {
             if (!sim::StoreRecoverFlag(ParseUint32(**value, "32-bit number"))) {

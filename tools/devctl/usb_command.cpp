@@ -41,7 +41,7 @@ void AddUsbCommand(CLI::App& app) {
     });
     auto value = std::make_shared<std::string>();
     CLI::App* adapter = usb->add_subcommand("adapter", "Sets the USB adapter status word");
-    adapter->add_option("N", *value, "The status word")->required();
+    adapter->add_option("N", *value, "The status word, 0 to 4294967295")->required();
     adapter->callback([value] {
         auto n = static_cast<uint32_t>(ParseNumber(*value, 0, 0xFFFFFFFFll, "the status word"));
         CheckState();

@@ -89,7 +89,8 @@ TEST_F(NotifyKeyTest, NotifyFailuresAreOneLineAndNonZero) {
         {"notify 4294967296", true, 1, "devctl: \"4294967296\" is not a 32-bit code\n"},
         {"notify 300 --wait-answer 0", true, 1,
          "notified 300\ndevctl: no answer came within 0 s\n"},
-        {"notify 300 --wait-answer 100000", true, 1, "devctl: SECONDS must be at most 86400\n"},
+        {"notify 300 --wait-answer 100000", true, 1,
+         "devctl: SECONDS must lie between 0 and 86400, not 100000\n"},
     };
     for (const Row& row : rows) {
         sys::Event watched;
