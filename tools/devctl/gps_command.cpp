@@ -3,7 +3,9 @@
 //   devctl gps serve [--replay FILE]
 //       prints the pseudo-terminal's path and sends one burst of NMEA a second
 //       (the simulated receiver, or a recorded log in a loop) until ended
-//       with Ctrl-C; any NMEA tool can read it.
+//       with Ctrl-C; any NMEA tool can read it. A replay log is a regular
+//       file of at most 4 MiB that holds NMEA sentences; anything else is
+//       refused with one line.
 
 #include "commands.h"
 
@@ -22,14 +24,15 @@ void AddGpsCommand(CLI::App& app) {
     gps->require_subcommand(1);
     CLI::App* serve = gps->add_subcommand("serve", "Serves the receiver on a pseudo-terminal");
     auto replay = std::make_shared<std::string>();
-    serve->add_option("--replay", *replay, "A recorded NMEA log to play instead");
+    serve->add_option("--replay", *replay,
+                      "A recorded NMEA log to play instead (a regular file, at most 4 MiB)");
     serve->callback([replay] {
         std::unique_ptr<sim::BurstSource> source;
         if (!replay->empty()) {
             source = sim::ReplaySource::Load(*replay);
             if (!source) {
-                throw CommandError("\"" + *replay + "\" could not be read as an NMEA log (error " +
-                                   std::to_string(sys::GetLastError()) + ")");
+                throw CommandError("the replay log \"" + *replay + "\" " +
+                                   sim::ReplaySource::RefusalText(sys::GetLastError()));
             }
         } else {
             sim::GpsReceiverOptions options;

@@ -295,6 +295,18 @@ std::optional<std::string> ReadWholeFile(std::u16string_view cePath, std::size_t
     return ReadOpen(fd.get(), maxSize);
 }
 
+std::optional<std::string> ReadHostFile(const std::string& path, std::size_t maxSize) {
+    // Not blocking, so that a pipe is refused by its kind instead of waiting
+    // for a writer.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                                                         : ErrorFromErrno(errno));
+        return std::nullopt;
+    }
+    return ReadOpen(fd.get(), maxSize);
+}
+
 bool ReplaceFileDurably(std::u16string_view cePath, std::string_view contents) {
     auto place = PlaceOf(cePath);
     if (!place) {

@@ -161,7 +161,8 @@ std::optional<uint32_t> ReadStoredRecoverFlag() {
     const char* end = begin + text->size();
     uint32_t value = 0;
     auto [stop, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || (stop != end && *stop != '\n')) {
+    // Digits and at most one line end, nothing after it.
+    if (ec != std::errc() || (stop != end && (*stop != '\n' || stop + 1 != end))) {
         sys::SetLastError(sys::ERROR_INVALID_DATA);
         return std::nullopt;
     }

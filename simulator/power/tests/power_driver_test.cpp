@@ -131,13 +131,35 @@ TEST_F(PowerTest, BadRequestsFailWithTheirErrors) {
 }
 
 TEST_F(PowerTest, DamagedFlagFileFailsTheRead) {
-    ASSERT_TRUE(Write(5));
-    std::ofstream(sys::DeviceStateDir() / "recover_flag") << "garbage";
-    auto device = OpenPower();
-    uint32_t value = 0;
-    EXPECT_FALSE(device->ioControl(IOCTL_POWER_READ_RECOVER_FLAG, {},
-                                   std::as_writable_bytes(std::span(&value, 1)), nullptr));
-    EXPECT_EQ(sys::GetLastError(), sys::ERROR_INVALID_DATA);
+    const std::filesystem::path flag = sys::DeviceStateDir() / "recover_flag";
+    struct Case {
+        std::string content;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"garbage", sys::ERROR_INVALID_DATA},     {"5\ngarbage", sys::ERROR_INVALID_DATA},
+        {"5\n\n", sys::ERROR_INVALID_DATA},       {"", sys::ERROR_INVALID_DATA},
+        {" 5", sys::ERROR_INVALID_DATA},          {"-1", sys::ERROR_INVALID_DATA},
+        {"4294967296", sys::ERROR_INVALID_DATA},  {std::string(33, '1'), sys::ERROR_INVALID_DATA},
+        {"(a folder)", sys::ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        ASSERT_TRUE(Write(5));
+        if (c.content == "(a folder)") {
+            std::filesystem::remove(flag);
+            std::filesystem::create_directory(flag);
+        } else {
+            std::ofstream(flag, std::ios::trunc) << c.content;
+        }
+        auto device = OpenPower();
+        uint32_t value = 0;
+        EXPECT_FALSE(device->ioControl(IOCTL_POWER_READ_RECOVER_FLAG, {},
+                                       std::as_writable_bytes(std::span(&value, 1)), nullptr));
+        EXPECT_EQ(sys::GetLastError(), c.error);
+        std::filesystem::remove(flag);
+    }
+    std::ofstream(flag) << "garbage";
     EXPECT_TRUE(Write(0)) << "a new value replaces the damaged one";
     EXPECT_EQ(Read(), 0u);
 }

@@ -4,6 +4,7 @@
 #include "simulator/receiver/receiver_host.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -150,12 +151,42 @@ TEST(ReplayHost, EmitsOneBurstPerStepAndLoops) {
     EXPECT_EQ(host->burstsSent(), 5u);
 }
 
-TEST(ReplayHost, UnreadableLogsAreRefused) {
-    EXPECT_EQ(ReplaySource::Load("/no/such/dir/file.log"), nullptr);
-    EXPECT_EQ(sys::GetLastError(), sys::ERROR_FILE_NOT_FOUND);
-    TempLog empty("# only a comment\n");
-    EXPECT_EQ(ReplaySource::Load(empty.path()), nullptr);
-    EXPECT_EQ(sys::GetLastError(), sys::ERROR_INVALID_DATA);
+TEST(ReplayHost, OnlyARegularFileOfSentencesWithinTheLimitIsTaken) {
+    TempLog comment("# only a comment\n");
+    TempLog prose("hello world\n$ not a sentence\n");
+    TempLog past(""); // one byte past the limit, without taking the space
+    fs::resize_file(past.path(), ReplaySource::kMaxLogBytes + 1);
+    const std::string fifo = comment.path() + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"/no/such/dir/file.log", sys::ERROR_FILE_NOT_FOUND},
+        {"/tmp", sys::ERROR_ACCESS_DENIED},
+        {"/dev/zero", sys::ERROR_ACCESS_DENIED},
+        {fifo, sys::ERROR_ACCESS_DENIED},
+        {past.path(), sys::ERROR_FILE_TOO_LARGE},
+        {comment.path(), sys::ERROR_INVALID_DATA},
+        {prose.path(), sys::ERROR_INVALID_DATA},
+    };
+    for (const Case& c : cases) {
+        sys::SetLastError(0);
+        EXPECT_EQ(ReplaySource::Load(c.path), nullptr) << c.path;
+        EXPECT_EQ(sys::GetLastError(), c.error) << c.path;
+    }
+    fs::remove(fifo);
+    // At the limit, in the shortest lines: every line is a burst of its own.
+    std::string lines;
+    while (lines.size() + 7 <= ReplaySource::kMaxLogBytes) {
+        lines += "$GPRMC\n";
+    }
+    TempLog atLimit(lines);
+    auto source = ReplaySource::Load(atLimit.path());
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->burstCount(), lines.size() / 7);
+    EXPECT_EQ(source->nextBurst(), "$GPRMC\r\n");
 }
 
 TEST(GpsHost, SendsValidNmeaAndObeysTheColdStartCommand) {
@@ -259,9 +290,15 @@ TEST_F(SimulatedPortsTest, ReplayTargetFromTheEnvironment) {
     EXPECT_EQ(ReadExactly(*Port(device), first.size()), first);
     device.reset();
 
-    setenv("HANDHELD_COM3", "replay:/no/such/file.log", 1);
-    EXPECT_EQ(Open(u"COM3:"), nullptr);
-    EXPECT_EQ(sys::GetLastError(), sys::ERROR_FILE_NOT_FOUND);
+    // The port's open fails as the log's load does.
+    for (const auto& [target, error] : std::vector<std::pair<std::string, uint32_t>>{
+             {"replay:/no/such/file.log", sys::ERROR_FILE_NOT_FOUND},
+             {"replay:/dev/zero", sys::ERROR_ACCESS_DENIED},
+             {"replay:/tmp", sys::ERROR_ACCESS_DENIED}}) {
+        setenv("HANDHELD_COM3", target.c_str(), 1);
+        EXPECT_EQ(Open(u"COM3:"), nullptr) << target;
+        EXPECT_EQ(sys::GetLastError(), error) << target;
+    }
 }
 
 TEST(RecordedLogs, EveryLogPlaysBackInBursts) {

@@ -156,6 +156,8 @@ TEST_F(HardwareVerbsTest, BadInputGetsOneLineAndANonZeroExit) {
         {"call", "BuzzerBeep", "1"},
         {"call", "Nobody::Open"},
         {"gps", "serve", "--replay", "/nonexistent.log"},
+        {"gps", "serve", "--replay", "/tmp"},
+        {"gps", "serve", "--replay", "/dev/zero"},
     };
     for (const auto& args : cases) {
         Captured r = Devctl(args);

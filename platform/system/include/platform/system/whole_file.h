@@ -29,6 +29,14 @@ namespace hh::sys {
 /// the root, ERROR_FILE_TOO_LARGE when the file holds more than maxSize bytes.
 std::optional<std::string> ReadWholeFile(std::u16string_view cePath, std::size_t maxSize);
 
+/// Reads a whole file by its host path (a recorded log named on a command line
+/// or in the environment, outside the device's CE paths). Nullopt with the
+/// last error set: ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED for a folder, a
+/// device, a pipe or a file that may not be read, ERROR_FILE_TOO_LARGE when
+/// the file holds more than maxSize bytes. No more than maxSize bytes are
+/// ever read, whatever the file claims.
+std::optional<std::string> ReadHostFile(const std::string& path, std::size_t maxSize);
+
 /// Replaces (or creates) the file at a CE path with contents, durably. The
 /// new file keeps the old one's permission bits and attributes; a read-only
 /// file is refused with ERROR_ACCESS_DENIED and stays as it is; a name that is

@@ -51,20 +51,32 @@ private:
 /// than 64 lines, so that a log of neither sentence still plays at a pace.
 std::vector<std::string> SplitIntoBursts(std::string_view log);
 
-/// A recorded log played back in a loop. It does not listen.
+/// A recorded log played back in a loop. It does not listen. The bursts are
+/// kept end to end in one text, so that a log of many short lines costs
+/// little more than its own size.
 class ReplaySource final : public BurstSource {
 public:
-    explicit ReplaySource(std::vector<std::string> bursts);
-    /// Reads a log file; null with the last error set when it cannot be read
-    /// (ERROR_FILE_NOT_FOUND) or holds no sentence (ERROR_INVALID_DATA).
+    /// The largest log a replay takes (hours of a receiver's output).
+    static constexpr std::size_t kMaxLogBytes = 4u << 20;
+
+    explicit ReplaySource(const std::vector<std::string>& bursts);
+    /// Reads a log file by its host path; it must be a regular file of at most
+    /// kMaxLogBytes that holds at least one sentence ("$" and five letters or
+    /// digits). Null with the last error set: ERROR_FILE_NOT_FOUND,
+    /// ERROR_ACCESS_DENIED (a folder, a device, a pipe, no permission),
+    /// ERROR_FILE_TOO_LARGE, ERROR_INVALID_DATA (no sentence).
     static std::unique_ptr<ReplaySource> Load(const std::string& path);
+    /// One line on why Load refused the file with this error, e.g. "is not a regular file".
+    static std::string RefusalText(uint32_t error);
 
     std::string nextBurst() override;
     void receive(std::string_view) override {}
-    std::size_t burstCount() const { return bursts_.size(); }
+    std::size_t burstCount() const { return ends_.size(); }
 
 private:
-    std::vector<std::string> bursts_;
+    ReplaySource() = default;
+    std::string text_;
+    std::vector<uint32_t> ends_; ///< where each burst ends in text_
     std::size_t next_ = 0;
 };
 
