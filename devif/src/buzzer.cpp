@@ -16,6 +16,7 @@
 // before the exit destroys what the program had set up by then (its drivers).
 
 #include <devif/halvix.h>
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/event.h>
 #include <platform/system/stream_device.h>
 #include <platform/system/thread.h>
@@ -27,8 +28,6 @@
 using namespace hh::sys;
 
 namespace {
-
-constexpr uint32_t IOCTL_BKL_TONE = 0x00000005;
 
 struct BeepRequest {
     uint32_t level;
@@ -109,8 +108,8 @@ void EndSequence() {
 } // namespace
 
 void SpeakerBeepInternal(uint32_t level, uint8_t scale) {
-    HANDLE bkl = CreateFileW(u"BKL1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, 0);
+    HANDLE bkl = CreateFileW(hh::protocol::kBacklightDevice, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
     if (bkl == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -121,7 +120,8 @@ void SpeakerBeepInternal(uint32_t level, uint8_t scale) {
     tone[3] = static_cast<uint8_t>(level >> 24);
     tone[4] = scale;
     uint32_t returned = 0;
-    DeviceIoControl(bkl, IOCTL_BKL_TONE, tone, sizeof tone, nullptr, 0, &returned, nullptr);
+    DeviceIoControl(bkl, hh::protocol::IOCTL_BKL_TONE, tone, sizeof tone, nullptr, 0, &returned,
+                    nullptr);
     CloseHandle(bkl);
 }
 

@@ -2,12 +2,14 @@
 // A copy gets a duplicate of the handle, so that each object closes its own.
 
 #include <devif/halvix.h>
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 #include <platform/system/trace.h>
 
 #include <cstring>
 
 using namespace hh::sys;
+using namespace hh::protocol;
 
 namespace {
 
@@ -126,7 +128,7 @@ int CCompass::Open() {
     if (!m_bOpen) {
         WriteDirectionParams();
     }
-    return OpenDevice(m_hDevice, m_bOpen, u"ECD1:", 0, FILE_ATTRIBUTE_SYSTEM_DEVICE);
+    return OpenDevice(m_hDevice, m_bOpen, kCompassDevice, 0, FILE_ATTRIBUTE_SYSTEM_DEVICE);
 }
 
 int CCompass::Close() {
@@ -134,39 +136,40 @@ int CCompass::Close() {
 }
 
 int CCompass::SetModeMeasureSng() {
-    return CompassRequest(*this, 6000, &g_dwMeasureSngParam, 4, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_MEASURE_SINGLE, &g_dwMeasureSngParam, 4, 0,
+                          OnRefusal::StayOpen);
 }
 
 int CCompass::SetModePowerdown() {
-    return CompassRequest(*this, 6001, nullptr, 0, 0, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_POWERDOWN, nullptr, 0, 0, OnRefusal::Close);
 }
 
 int CCompass::SetHdoeLevel() {
-    return CompassRequest(*this, 6002, &kZero, 4, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_HDOE_LEVEL, &kZero, 4, 0, OnRefusal::StayOpen);
 }
 
 int CCompass::SetModeConsciousCal_Hall() {
-    return CompassRequest(*this, 6003, nullptr, 0, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_CAL_HALL, nullptr, 0, 0, OnRefusal::StayOpen);
 }
 
 int CCompass::SetHandsetFormation() {
-    return CompassRequest(*this, 6004, &kZero, 4, 0, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_HANDSET_FORMATION, &kZero, 4, 0, OnRefusal::Close);
 }
 
 int CCompass::GetHOffset() {
-    return CompassRequest(*this, 6005, nullptr, 0, 6, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_GET_HOFFSET, nullptr, 0, 6, OnRefusal::Close);
 }
 
 int CCompass::GetHData() {
-    return CompassRequest(*this, 6006, &kZero, 4, 56, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_GET_HDATA, &kZero, 4, 56, OnRefusal::Close);
 }
 
 int CCompass::GetDirection() {
     // On the current handle as it is: a closed object's request fails.
     uint8_t result[sizeof g_DirectionResult];
     std::memcpy(result, g_DirectionResult, sizeof result);
-    if (!Request(m_hDevice, 6007, g_DirectionParams, sizeof g_DirectionParams, result,
-                 sizeof result)) {
+    if (!Request(m_hDevice, IOCTL_ECD_GET_DIRECTION, g_DirectionParams, sizeof g_DirectionParams,
+                 result, sizeof result)) {
         return 0;
     }
     std::memcpy(g_DirectionResult, result, sizeof result);
@@ -174,15 +177,15 @@ int CCompass::GetDirection() {
 }
 
 int CCompass::GetDebugInformation() {
-    return CompassRequest(*this, 6008, nullptr, 0, 16, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_GET_DEBUG_INFO, nullptr, 0, 16, OnRefusal::Close);
 }
 
 int CCompass::GetAOffset() {
-    return CompassRequest(*this, 6009, nullptr, 0, 6, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_GET_AOFFSET, nullptr, 0, 6, OnRefusal::Close);
 }
 
 int CCompass::GetAData() {
-    return CompassRequest(*this, 6010, &kZero, 4, 56, OnRefusal::Close);
+    return CompassRequest(*this, IOCTL_ECD_GET_ADATA, &kZero, 4, 56, OnRefusal::Close);
 }
 
 int CCompass::FctTest() {
@@ -191,7 +194,7 @@ int CCompass::FctTest() {
         return 0;
     }
     char16_t text[4004 / 2] = {};
-    if (!Request(m_hDevice, 6011, nullptr, 0, text, sizeof text)) {
+    if (!Request(m_hDevice, IOCTL_ECD_FCT_TEST, nullptr, 0, text, sizeof text)) {
         Close();
         return 0;
     }
@@ -201,15 +204,15 @@ int CCompass::FctTest() {
 }
 
 int CCompass::SetModeConsciousCal_Side() {
-    return CompassRequest(*this, 6012, nullptr, 0, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_CAL_SIDE, nullptr, 0, 0, OnRefusal::StayOpen);
 }
 
 int CCompass::SetModeConsciousCal_Upright() {
-    return CompassRequest(*this, 6013, nullptr, 0, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_CAL_UPRIGHT, nullptr, 0, 0, OnRefusal::StayOpen);
 }
 
 int CCompass::SetModeConsciousCal() {
-    return CompassRequest(*this, 0x01010FC4, nullptr, 0, 0, OnRefusal::StayOpen);
+    return CompassRequest(*this, IOCTL_ECD_CAL_GENERAL, nullptr, 0, 0, OnRefusal::StayOpen);
 }
 
 int16_t CCompass::GetAzimuth() {
@@ -243,7 +246,7 @@ int GSensorTst::IsOpen() const {
 }
 
 int GSensorTst::Open() {
-    return OpenDevice(m_hDevice, m_bOpen, u"SMB1:", FILE_SHARE_READ | FILE_SHARE_WRITE,
+    return OpenDevice(m_hDevice, m_bOpen, kGSensorDevice, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       FILE_FLAG_RANDOM_ACCESS);
 }
 
@@ -254,7 +257,7 @@ int GSensorTst::Close() {
 int GSensorTst::GetPosition(_XYZ_POSITION& position) {
     // Received whole first, so that a short answer leaves position untouched.
     _XYZ_POSITION reading = position;
-    if (!SensorRequest(*this, 0x01012F8C, nullptr, 0, &reading, sizeof reading)) {
+    if (!SensorRequest(*this, IOCTL_SMB_GET_POSITION, nullptr, 0, &reading, sizeof reading)) {
         return 0;
     }
     position = reading;
@@ -286,7 +289,7 @@ int SensorParamTst::IsOpen() const {
 }
 
 int SensorParamTst::Open() {
-    return OpenDevice(m_hDevice, m_bOpen, u"PSA1:", 0, FILE_ATTRIBUTE_SYSTEM_DEVICE);
+    return OpenDevice(m_hDevice, m_bOpen, kBarometerDevice, 0, FILE_ATTRIBUTE_SYSTEM_DEVICE);
 }
 
 int SensorParamTst::Close() {
@@ -294,21 +297,22 @@ int SensorParamTst::Close() {
 }
 
 int SensorParamTst::GetCurAltitude(int& altitude) {
-    return SensorRequest(*this, 2000, nullptr, 0, &altitude, sizeof altitude);
+    return SensorRequest(*this, IOCTL_PSA_GET_ALTITUDE, nullptr, 0, &altitude, sizeof altitude);
 }
 
 int SensorParamTst::GetCurPressure(int& pressure) {
-    return SensorRequest(*this, 2001, nullptr, 0, &pressure, sizeof pressure);
+    return SensorRequest(*this, IOCTL_PSA_GET_PRESSURE, nullptr, 0, &pressure, sizeof pressure);
 }
 
 int SensorParamTst::GetTemperature(int& temperature) {
-    return SensorRequest(*this, 2002, nullptr, 0, &temperature, sizeof temperature);
+    return SensorRequest(*this, IOCTL_PSA_GET_TEMPERATURE, nullptr, 0, &temperature,
+                         sizeof temperature);
 }
 
 int SensorParamTst::SetCurAltitude(int& altitude) {
-    return SensorRequest(*this, 2003, &altitude, sizeof altitude, nullptr, 0);
+    return SensorRequest(*this, IOCTL_PSA_SET_ALTITUDE, &altitude, sizeof altitude, nullptr, 0);
 }
 
 int SensorParamTst::SetCurPressure(uint32_t& pressure) {
-    return SensorRequest(*this, 2004, &pressure, sizeof pressure, nullptr, 0);
+    return SensorRequest(*this, IOCTL_PSA_SET_PRESSURE, &pressure, sizeof pressure, nullptr, 0);
 }

@@ -3,6 +3,7 @@
 
 #include <common/reg_key.h>
 #include <devif/halvix.h>
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
 #include <platform/system/stream_device.h>
@@ -11,30 +12,13 @@
 #include <cstring>
 
 using namespace hh::sys;
+using namespace hh::protocol;
 
 namespace {
 
 constexpr uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr uint32_t kBusAccess = kReadWrite | 0x100;
 constexpr uint32_t kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-constexpr uint32_t IOCTL_BKL_SET_LEVEL = 0x00220004;
-constexpr uint32_t IOCTL_BKL_GET_LEVEL = 0x00220008;
-constexpr uint32_t IOCTL_BKL_SCREEN_ON = 0x00010005;
-constexpr uint32_t IOCTL_BKL_SCREEN_OFF = 0x00010006;
-constexpr uint32_t IOCTL_PWR_SUSPEND = 0x00000003;
-constexpr uint32_t IOCTL_PWR_RECOVER = 0x00000004;
-constexpr uint32_t IOCTL_PWR_USB_ADAPTER = 0x00000005;
-constexpr uint32_t IOCTL_PWR_SAMPLE_COUNT = 0x00000006;
-constexpr uint32_t IOCTL_PWR_RESTART = 0x00000007;
-constexpr uint32_t IOCTL_PWR_CARD_ID = 0x0000000A;
-constexpr uint32_t IOCTL_UFN_GET_CLIENT = 0x0022000C;
-constexpr uint32_t IOCTL_UFN_CHANGE_CLIENT = 0x00220010;
-constexpr uint32_t IOCTL_ANT_POWER = 0x000003E8;
-constexpr uint32_t IOCTL_HAL_GET_DEVICE_INFO = 0x01010004;
-constexpr uint32_t IOCTL_HAL_GET_UUID = 0x01010034;
-constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
-constexpr uint32_t kOsVersionSelector = 358;
 
 constexpr const char16_t* kBackLightKey = u"ControlPanel\\BackLight";
 constexpr const char16_t* kBluetoothKey = u"Drivers\\BuiltIn\\ANT";
@@ -65,15 +49,15 @@ private:
 };
 
 Driver Backlight() {
-    return Driver(u"bkl1:", kReadWrite, kShareReadWrite, OPEN_ALWAYS, 0);
+    return Driver(kBacklightDevice, kReadWrite, kShareReadWrite, OPEN_ALWAYS, 0);
 }
 
 Driver Power() {
-    return Driver(u"PWR1:", kReadWrite, kShareReadWrite, OPEN_ALWAYS, 0);
+    return Driver(kPowerDevice, kReadWrite, kShareReadWrite, OPEN_ALWAYS, 0);
 }
 
 Driver UsbFunction() {
-    return Driver(u"UFN1:", kBusAccess, 0, OPEN_EXISTING, 0);
+    return Driver(kUsbFunctionDevice, kBusAccess, 0, OPEN_EXISTING, 0);
 }
 
 // A 32-bit value of a key, with the key-missing and value-missing defaults.
@@ -189,7 +173,7 @@ int ShutDown() {
             return -1;
         }
         uint32_t one = 1;
-        pwr.Request(IOCTL_PWR_SUSPEND, &one, sizeof one, nullptr, 0);
+        pwr.Request(IOCTL_POWER_PREPARE_SUSPEND, &one, sizeof one, nullptr, 0);
     }
     return static_cast<int>(SetSystemPowerState(nullptr, POWER_STATE_SUSPEND, POWER_FORCE));
 }
@@ -199,7 +183,7 @@ int Reboot() {
         Driver pwr = Power();
         if (pwr.IsOpen()) {
             uint32_t one = 1;
-            pwr.Request(IOCTL_PWR_RESTART, &one, sizeof one, nullptr, 0);
+            pwr.Request(IOCTL_POWER_PREPARE_RESTART, &one, sizeof one, nullptr, 0);
         }
     }
     uint32_t returned = 0;
@@ -208,24 +192,26 @@ int Reboot() {
 
 int Recover() {
     Driver pwr = Power();
-    return pwr.IsOpen() && pwr.Request(IOCTL_PWR_RECOVER, nullptr, 0, nullptr, 0) ? 1 : 0;
+    return pwr.IsOpen() && pwr.Request(IOCTL_POWER_RESTORE_REGISTRY, nullptr, 0, nullptr, 0) ? 1
+                                                                                             : 0;
 }
 
 uint32_t GetUSBAdaptStus() {
     uint32_t status = 0;
     Driver pwr = Power();
-    if (!pwr.IsOpen() || !pwr.Request(IOCTL_PWR_USB_ADAPTER, nullptr, 0, &status, sizeof status)) {
+    if (!pwr.IsOpen() ||
+        !pwr.Request(IOCTL_POWER_USB_ADAPTER, nullptr, 0, &status, sizeof status)) {
         return 0;
     }
     return status;
 }
 
 int GetCurSampleCnt(int16_t* count) {
-    Driver pwr(u"PWR1:", kReadWrite, 0, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM);
+    Driver pwr(kPowerDevice, kReadWrite, 0, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM);
     if (!pwr.IsOpen()) {
         return 0;
     }
-    return pwr.Request(IOCTL_PWR_SAMPLE_COUNT, nullptr, 0, count, count ? 2 : 0) ? 1 : 0;
+    return pwr.Request(IOCTL_POWER_SAMPLE_COUNT, nullptr, 0, count, count ? 2 : 0) ? 1 : 0;
 }
 
 int GetCardID(uint8_t* buffer, uint32_t size) {
@@ -237,7 +223,7 @@ int GetCardID(uint8_t* buffer, uint32_t size) {
         return 0;
     }
     SetLastError(ERROR_SUCCESS);
-    bool ok = pwr.Request(IOCTL_PWR_CARD_ID, nullptr, 0, buffer, buffer ? size : 0);
+    bool ok = pwr.Request(IOCTL_POWER_CARD_ID, nullptr, 0, buffer, buffer ? size : 0);
     TracePrintf("GetCID Error:%d\r\n", static_cast<int>(GetLastError()));
     return ok ? 1 : 0;
 }
@@ -246,7 +232,8 @@ int GetUSBMode() {
     char16_t info[756 / 2] = {};
     {
         Driver ufn = UsbFunction();
-        if (!ufn.IsOpen() || !ufn.Request(IOCTL_UFN_GET_CLIENT, nullptr, 0, info, sizeof info)) {
+        if (!ufn.IsOpen() ||
+            !ufn.Request(IOCTL_UFN_GET_CURRENT_CLIENT, nullptr, 0, info, sizeof info)) {
             return 0;
         }
     }
@@ -265,7 +252,7 @@ int SetUSBMode(int mode) {
     if (!ufn.IsOpen()) {
         return 0;
     }
-    ufn.Request(IOCTL_UFN_CHANGE_CLIENT, name, sizeof name, nullptr, 0);
+    ufn.Request(IOCTL_UFN_CHANGE_CURRENT_CLIENT, name, sizeof name, nullptr, 0);
     return 1;
 }
 
@@ -293,8 +280,8 @@ uint32_t GetBTPower() {
 }
 
 int SetBTPower(uint32_t on) {
-    Driver ant(u"ANT1:", kReadWrite, 0, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM);
-    return ant.IsOpen() && ant.Request(IOCTL_ANT_POWER, &on, sizeof on, nullptr, 0) ? 1 : 0;
+    Driver ant(kBluetoothDevice, kReadWrite, 0, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM);
+    return ant.IsOpen() && ant.Request(IOCTL_ANT_SET_POWER, &on, sizeof on, nullptr, 0) ? 1 : 0;
 }
 
 uint32_t GetAdjustXYSampleCnt() {

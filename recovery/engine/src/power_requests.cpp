@@ -12,7 +12,7 @@ namespace sys = hh::sys;
 namespace {
 
 std::unique_ptr<sys::StreamDevice> OpenPower() {
-    return sys::OpenStreamDevice(u"PWR1:", sys::GENERIC_READ | sys::GENERIC_WRITE,
+    return sys::OpenStreamDevice(hh::protocol::kPowerDevice, sys::GENERIC_READ | sys::GENERIC_WRITE,
                                  sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, sys::OPEN_ALWAYS, 0);
 }
 
@@ -21,9 +21,10 @@ std::unique_ptr<sys::StreamDevice> OpenPower() {
 int RebootDevice() {
     if (auto power = OpenPower()) {
         uint32_t one = 1;
-        power->ioControl(kPowerPrepareRestart, std::as_bytes(std::span(&one, 1)), {}, nullptr);
+        power->ioControl(hh::protocol::IOCTL_POWER_PREPARE_RESTART,
+                         std::as_bytes(std::span(&one, 1)), {}, nullptr);
     }
-    return sys::KernelIoControl(IOCTL_HAL_REBOOT, {}, {}, nullptr) ? 1 : 0;
+    return sys::KernelIoControl(hh::protocol::IOCTL_HAL_REBOOT, {}, {}, nullptr) ? 1 : 0;
 }
 
 int WriteRecoverFlag(uint32_t value) {
@@ -31,8 +32,8 @@ int WriteRecoverFlag(uint32_t value) {
     if (!power) {
         return 0;
     }
-    return power->ioControl(kPowerWriteRecoverFlag, std::as_bytes(std::span(&value, 1)), {},
-                            nullptr)
+    return power->ioControl(hh::protocol::IOCTL_POWER_WRITE_RECOVER_FLAG,
+                            std::as_bytes(std::span(&value, 1)), {}, nullptr)
                ? 1
                : 0;
 }
@@ -44,7 +45,7 @@ int ReadRecoverFlag(uint32_t& value) {
     }
     uint32_t read = 0;
     uint32_t returned = 0;
-    bool ok = power->ioControl(kPowerReadRecoverFlag, {},
+    bool ok = power->ioControl(hh::protocol::IOCTL_POWER_READ_RECOVER_FLAG, {},
                                std::as_writable_bytes(std::span(&read, 1)), &returned);
     value = read;
     return ok ? 1 : 0;

@@ -186,8 +186,8 @@ public:
         uint32_t word = 0;
         switch (code) {
         case IOCTL_ECD_MEASURE_SINGLE:
-        case 6002:
-        case 6004:
+        case IOCTL_ECD_HDOE_LEVEL:
+        case IOCTL_ECD_HANDSET_FORMATION:
             return ReadInput(in, word);
         case IOCTL_ECD_POWERDOWN:
             return PowerDown();
@@ -199,13 +199,13 @@ public:
             return Arm(kUpright);
         case IOCTL_ECD_CAL_GENERAL:
             return Arm(kGeneral);
-        case 6005:
-        case 6009:
+        case IOCTL_ECD_GET_HOFFSET:
+        case IOCTL_ECD_GET_AOFFSET:
             return Answer<6>(out, bytesReturned);
-        case 6006:
-        case 6010:
+        case IOCTL_ECD_GET_HDATA:
+        case IOCTL_ECD_GET_ADATA:
             return ReadInput(in, word) && Answer<56>(out, bytesReturned);
-        case 6008:
+        case IOCTL_ECD_GET_DEBUG_INFO:
             return Answer<16>(out, bytesReturned);
         case IOCTL_ECD_GET_DIRECTION: {
             if (in.size() < 48) {

@@ -1,5 +1,6 @@
 #include "simulator/device/simulated_device.h"
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/device_display.h>
 #include <simulator/backlight/backlight_driver.h>
 #include <simulator/bluetooth/bluetooth_driver.h>
@@ -44,15 +45,15 @@ bool RegisterSimulatedDevice(ProgramEnd programEnd) {
     if (!state::Check()) {
         return false;
     }
-    sys::RegisterStreamDriver("PWR", std::make_shared<PowerDriver>());
+    sys::RegisterStreamDriver(protocol::kPowerPrefix, std::make_shared<PowerDriver>());
     sys::RegisterKernelServices(
         std::make_shared<SimulatedKernel>(RestartAndEnd(std::move(programEnd))));
-    sys::RegisterStreamDriver("BKL", std::make_shared<BacklightDriver>());
-    sys::RegisterStreamDriver("UFN", std::make_shared<UsbFunctionDriver>());
-    sys::RegisterStreamDriver("ANT", std::make_shared<BluetoothDriver>());
-    sys::RegisterStreamDriver("ECD", std::make_shared<CompassDriver>());
-    sys::RegisterStreamDriver("SMB", std::make_shared<GSensorDriver>());
-    sys::RegisterStreamDriver("PSA", std::make_shared<BarometerDriver>());
+    sys::RegisterStreamDriver(protocol::kBacklightPrefix, std::make_shared<BacklightDriver>());
+    sys::RegisterStreamDriver(protocol::kUsbFunctionPrefix, std::make_shared<UsbFunctionDriver>());
+    sys::RegisterStreamDriver(protocol::kBluetoothPrefix, std::make_shared<BluetoothDriver>());
+    sys::RegisterStreamDriver(protocol::kCompassPrefix, std::make_shared<CompassDriver>());
+    sys::RegisterStreamDriver(protocol::kGSensorPrefix, std::make_shared<GSensorDriver>());
+    sys::RegisterStreamDriver(protocol::kBarometerPrefix, std::make_shared<BarometerDriver>());
     RegisterSimulatedPorts();
     sys::RegisterDisplayStateSource(std::make_shared<SimulatedDisplay>());
     return true;

@@ -180,7 +180,7 @@ bool SimulatedKernel::kernelIoControl(uint32_t code, std::span<const std::byte> 
         if (!ReadInput(in, selector)) {
             return false;
         }
-        if (selector != SPI_GETOSVERSION_SELECTOR) {
+        if (selector != kOsVersionSelector) {
             return FailWith(sys::ERROR_NOT_SUPPORTED);
         }
         std::optional<std::string> os = DeviceText("os");

@@ -3,18 +3,14 @@
 // Each request opens the driver (read and write, shared, open always), sends
 // one request and closes it again.
 
+#include <platform/protocol/device_protocol.h>
+
 #include <cstdint>
 
 namespace recovery {
 
-inline constexpr uint32_t RECOVER_REQUESTED = 100;
-inline constexpr uint32_t RECOVER_PENDING = 101;
-
-/// The power driver's request codes and the kernel's restart request.
-inline constexpr uint32_t kPowerPrepareRestart = 7;
-inline constexpr uint32_t kPowerWriteRecoverFlag = 11;
-inline constexpr uint32_t kPowerReadRecoverFlag = 12;
-inline constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
+inline constexpr uint32_t RECOVER_REQUESTED = hh::protocol::kRecoverRequested;
+inline constexpr uint32_t RECOVER_PENDING = hh::protocol::kRecoverPending;
 
 /// Request 7 with the value 1, then, whether or not "PWR1:" opened, the
 /// kernel's restart. On success the device restarts and the call does not

@@ -3,15 +3,11 @@
 // backlight level, the screen switched on or off, and the buzzer, whose tone
 // requests it keeps in a log with the device tick of each.
 //
-// Requests:
-//   0x00220004  set the level      input: 32-bit level
-//   0x00220008  read the level     output: 32-bit level
-//   0x00010005  screen on          no buffers
-//   0x00010006  screen off         no buffers
-//   0x00000005  tone               input: 8 bytes, 32-bit level (0 = silence), 8-bit scale
-// Other codes fail with ERROR_NOT_SUPPORTED, short buffers with
-// ERROR_INVALID_PARAMETER or ERROR_INSUFFICIENT_BUFFER.
+// Requests: IOCTL_BKL_SET_LEVEL, IOCTL_BKL_GET_LEVEL, IOCTL_BKL_SCREEN_ON,
+// IOCTL_BKL_SCREEN_OFF and IOCTL_BKL_TONE of the device protocol. Other codes fail with
+// ERROR_NOT_SUPPORTED, short buffers with ERROR_INVALID_PARAMETER or ERROR_INSUFFICIENT_BUFFER.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
@@ -20,11 +16,11 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_BKL_SET_LEVEL = 0x00220004;
-inline constexpr uint32_t IOCTL_BKL_GET_LEVEL = 0x00220008;
-inline constexpr uint32_t IOCTL_BKL_SCREEN_ON = 0x00010005;
-inline constexpr uint32_t IOCTL_BKL_SCREEN_OFF = 0x00010006;
-inline constexpr uint32_t IOCTL_BKL_TONE = 0x00000005;
+using protocol::IOCTL_BKL_GET_LEVEL;
+using protocol::IOCTL_BKL_SCREEN_OFF;
+using protocol::IOCTL_BKL_SCREEN_ON;
+using protocol::IOCTL_BKL_SET_LEVEL;
+using protocol::IOCTL_BKL_TONE;
 
 inline constexpr uint32_t kDefaultBacklightLevel = 50;
 

@@ -1,9 +1,9 @@
 #pragma once
-// The simulated Bluetooth power driver "ANT1:". Request 1000 (input: 32-bit
-// value, non-zero = on) switches the radio and keeps the value in the
-// registry as "BTPower" under HKEY_LOCAL_MACHINE "Drivers\BuiltIn\ANT", as the
+// The simulated Bluetooth power driver "ANT1:". IOCTL_ANT_SET_POWER switches the radio and keeps
+// the value in the registry as "BTPower" under HKEY_LOCAL_MACHINE "Drivers\BuiltIn\ANT", as the
 // device's driver does for its own bookkeeping.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_ANT_SET_POWER = 1000;
+using protocol::IOCTL_ANT_SET_POWER;
 
 /// Stores the value as the driver does; false with the last error set.
 bool StoreBluetoothPower(uint32_t value);

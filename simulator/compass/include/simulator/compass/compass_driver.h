@@ -1,15 +1,7 @@
 #pragma once
 // The simulated electronic compass "ECD1:" with its calibration.
 //
-// Requests 6000-6013 and 0x01010FC4, with the buffer sizes the library uses:
-// 6000 measure (input 4), 6001 power down, 6002 hdoe level (input 4), 6003 arm
-// the Hall (XY plane) calibration, 6004 handset formation (input 4), 6005 Hall
-// offset (output 6), 6006 Hall data (input 4, output 56), 6007 direction
-// (input 48, output 20: signed 16-bit azimuth first), 6008 debug information
-// (output 16), 6009 acceleration offset (output 6), 6010 acceleration data
-// (input 4, output 56), 6011 self test (output 4004: UTF-16 text), 6012 arm
-// the Side (XZ plane) calibration, 6013 arm the Upright calibration,
-// 0x01010FC4 arm the general calibration.
+// Requests: IOCTL_ECD_* of the device protocol.
 //
 // Calibration: arming signals "AKSPEC_EVENT_HALL_CAL_PROCESSING" and starts
 // counting samples at the configured rate (samples per second of device
@@ -24,6 +16,7 @@
 // down ends a calibration without an event; the self test signals
 // "AKSPEC_EVENT_TEST".
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
@@ -33,14 +26,21 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_ECD_MEASURE_SINGLE = 6000;
-inline constexpr uint32_t IOCTL_ECD_POWERDOWN = 6001;
-inline constexpr uint32_t IOCTL_ECD_CAL_HALL = 6003;
-inline constexpr uint32_t IOCTL_ECD_GET_DIRECTION = 6007;
-inline constexpr uint32_t IOCTL_ECD_FCT_TEST = 6011;
-inline constexpr uint32_t IOCTL_ECD_CAL_SIDE = 6012;
-inline constexpr uint32_t IOCTL_ECD_CAL_UPRIGHT = 6013;
-inline constexpr uint32_t IOCTL_ECD_CAL_GENERAL = 0x01010FC4;
+using protocol::IOCTL_ECD_CAL_GENERAL;
+using protocol::IOCTL_ECD_CAL_HALL;
+using protocol::IOCTL_ECD_CAL_SIDE;
+using protocol::IOCTL_ECD_CAL_UPRIGHT;
+using protocol::IOCTL_ECD_FCT_TEST;
+using protocol::IOCTL_ECD_GET_ADATA;
+using protocol::IOCTL_ECD_GET_AOFFSET;
+using protocol::IOCTL_ECD_GET_DEBUG_INFO;
+using protocol::IOCTL_ECD_GET_DIRECTION;
+using protocol::IOCTL_ECD_GET_HDATA;
+using protocol::IOCTL_ECD_GET_HOFFSET;
+using protocol::IOCTL_ECD_HANDSET_FORMATION;
+using protocol::IOCTL_ECD_HDOE_LEVEL;
+using protocol::IOCTL_ECD_MEASURE_SINGLE;
+using protocol::IOCTL_ECD_POWERDOWN;
 
 /// The eight calibration events, in their index order.
 inline constexpr const char* kCalibrationEvents[8] = {"AKSPEC_EVENT_TEST",

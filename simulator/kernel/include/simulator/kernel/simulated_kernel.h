@@ -1,8 +1,7 @@
 #pragma once
 // The kernel services of the simulated device:
-//   KernelIoControl IOCTL_HAL_GET_UUID (output 16 bytes), IOCTL_HAL_GET_DEVICE_INFO
-//   with the selector 358 (input 4 bytes; output the OS version, a
-//   NUL-terminated UTF-16 text with "&" between its parts), IOCTL_HAL_REBOOT;
+//   KernelIoControl IOCTL_HAL_GET_UUID, IOCTL_HAL_GET_DEVICE_INFO with
+//   kOsVersionSelector and IOCTL_HAL_REBOOT of the device protocol;
 //   SystemParametersInfoW SPI_GETPLATFORMTYPE and SPI_GETOEMINFO (uiParam: the
 //   buffer's size in characters);
 //   GetSystemPowerStatusEx from the simulated battery;
@@ -11,6 +10,7 @@
 // Switched off as the driver "KERNEL", every one of them fails with
 // ERROR_NOT_SUPPORTED.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
@@ -21,10 +21,10 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_HAL_GET_DEVICE_INFO = 0x01010004;
-inline constexpr uint32_t IOCTL_HAL_GET_UUID = 0x01010034;
-inline constexpr uint32_t IOCTL_HAL_REBOOT = 0x0101003C;
-inline constexpr uint32_t SPI_GETOSVERSION_SELECTOR = 358;
+using protocol::IOCTL_HAL_GET_DEVICE_INFO;
+using protocol::IOCTL_HAL_GET_UUID;
+using protocol::IOCTL_HAL_REBOOT;
+using protocol::kOsVersionSelector;
 
 /// The simulated battery.
 struct Battery {

@@ -10,18 +10,11 @@
 // a restart that cannot store its changes (a full disk) does none of this.
 // The host itself is never restarted.
 //
-// Requests of "PWR1:":
-//   3   prepare the suspend    input: 32-bit value (1)  output: none
-//   4   restore the registry at the next restart        no buffers
-//   5   USB adapter status     output: 32-bit status
-//   6   compass calibration    output: 16-bit count of samples so far
-//   7   prepare the restart   input: 32-bit value (1)  output: none
-//   10  storage card CID       output: 16 bytes (ERROR_NOT_READY without a card)
-//   11  write the recover flag input: 32-bit value      output: none
-//   12  read the recover flag  input: none             output: 32-bit value
-// Requests 3, 4 and 7 are recorded in the power log with their device tick.
-// Other codes fail with ERROR_NOT_SUPPORTED.
+// Requests of "PWR1:": IOCTL_POWER_* of the device protocol; the card's CID
+// fails with ERROR_NOT_READY without a card. Requests 3, 4 and 7 are recorded in the power log with
+// their device tick. Other codes fail with ERROR_NOT_SUPPORTED.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 #include <simulator/kernel/simulated_kernel.h>
 
@@ -32,14 +25,14 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_POWER_PREPARE_SUSPEND = 3;
-inline constexpr uint32_t IOCTL_POWER_RESTORE_REGISTRY = 4;
-inline constexpr uint32_t IOCTL_POWER_USB_ADAPTER = 5;
-inline constexpr uint32_t IOCTL_POWER_SAMPLE_COUNT = 6;
-inline constexpr uint32_t IOCTL_POWER_PREPARE_RESTART = 7;
-inline constexpr uint32_t IOCTL_POWER_CARD_ID = 10;
-inline constexpr uint32_t IOCTL_POWER_WRITE_RECOVER_FLAG = 11;
-inline constexpr uint32_t IOCTL_POWER_READ_RECOVER_FLAG = 12;
+using protocol::IOCTL_POWER_CARD_ID;
+using protocol::IOCTL_POWER_PREPARE_RESTART;
+using protocol::IOCTL_POWER_PREPARE_SUSPEND;
+using protocol::IOCTL_POWER_READ_RECOVER_FLAG;
+using protocol::IOCTL_POWER_RESTORE_REGISTRY;
+using protocol::IOCTL_POWER_SAMPLE_COUNT;
+using protocol::IOCTL_POWER_USB_ADAPTER;
+using protocol::IOCTL_POWER_WRITE_RECOVER_FLAG;
 
 /// The USB adapter status word that request 5 reports (0 when none was
 /// stored); nothing, with the last error set, when the state cannot be read.
@@ -56,8 +49,8 @@ struct PowerRequest {
 bool ReadPowerRequests(std::vector<PowerRequest>& requests);
 
 /// The value the request writes, and what the restart turns it into.
-inline constexpr uint32_t kRecoverRequested = 100;
-inline constexpr uint32_t kRecoverPending = 101;
+using protocol::kRecoverPending;
+using protocol::kRecoverRequested;
 
 /// The stored flag of the current device root; 0 when none was ever stored.
 /// nullopt with the last error set when the state cannot be read.

@@ -1,11 +1,9 @@
 #pragma once
 // The simulated G-sensor "SMB1:" and barometric sensor "PSA1:".
 //
-// "SMB1:" request 0x01012F8C: output 6 bytes, signed 16-bit X, Y, Z.
-// "PSA1:" requests (32-bit values): 2000 altitude in metres, 2001 pressure in
-// hundredths of a millibar, 2002 temperature in tenths of a degree Celsius
-// (outputs); 2003 current altitude, 2004 current pressure (inputs).
+// Requests: IOCTL_SMB_GET_POSITION and IOCTL_PSA_* of the device protocol.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <cstdint>
@@ -13,12 +11,12 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_SMB_GET_POSITION = 0x01012F8C;
-inline constexpr uint32_t IOCTL_PSA_GET_ALTITUDE = 2000;
-inline constexpr uint32_t IOCTL_PSA_GET_PRESSURE = 2001;
-inline constexpr uint32_t IOCTL_PSA_GET_TEMPERATURE = 2002;
-inline constexpr uint32_t IOCTL_PSA_SET_ALTITUDE = 2003;
-inline constexpr uint32_t IOCTL_PSA_SET_PRESSURE = 2004;
+using protocol::IOCTL_PSA_GET_ALTITUDE;
+using protocol::IOCTL_PSA_GET_PRESSURE;
+using protocol::IOCTL_PSA_GET_TEMPERATURE;
+using protocol::IOCTL_PSA_SET_ALTITUDE;
+using protocol::IOCTL_PSA_SET_PRESSURE;
+using protocol::IOCTL_SMB_GET_POSITION;
 
 struct Acceleration {
     int16_t x = 0;

@@ -2,15 +2,13 @@
 // The simulated USB function controller "UFN1:": which USB client (serial or
 // mass storage) the device offers a host.
 //
-// Requests:
-//   0x0022000C  current client    output: 756 bytes, name (128 UTF-16
-//                                 characters) and description (250)
-//   0x00220010  change client     input: 256 bytes, the client's name
-//                                 ("Serial_Class" or "Mass_Storage_Class")
+// Requests: IOCTL_UFN_GET_CURRENT_CLIENT and IOCTL_UFN_CHANGE_CURRENT_CLIENT
+// of the device protocol.
 // Opened with share mode none, the driver refuses further opens of this
 // process (ERROR_SHARING_VIOLATION) until that handle is closed, and the
 // other way round.
 
+#include <platform/protocol/device_protocol.h>
 #include <platform/system/stream_device.h>
 
 #include <optional>
@@ -18,10 +16,10 @@
 
 namespace hh::sim {
 
-inline constexpr uint32_t IOCTL_UFN_GET_CURRENT_CLIENT = 0x0022000C;
-inline constexpr uint32_t IOCTL_UFN_CHANGE_CURRENT_CLIENT = 0x00220010;
-inline constexpr size_t kUfnClientInfoSize = 756;
-inline constexpr size_t kUfnClientNameSize = 256;
+using protocol::IOCTL_UFN_CHANGE_CURRENT_CLIENT;
+using protocol::IOCTL_UFN_GET_CURRENT_CLIENT;
+using protocol::kUfnClientInfoSize;
+using protocol::kUfnClientNameSize;
 
 inline constexpr const char* kSerialClient = "Serial_Class";
 inline constexpr const char* kMassStorageClient = "Mass_Storage_Class";
