@@ -1,6 +1,7 @@
 #include "platform/system/event.h"
 
 #include "named_object.h"
+#include "platform/system/code_page.h"
 #include "platform/system/error.h"
 
 namespace hh::sys {
@@ -94,7 +95,7 @@ Event Event::Create(EventReset reset, bool initiallySet, std::string_view name) 
 }
 
 Event Event::Create(EventReset reset, bool initiallySet, std::u16string_view name) {
-    return Create(reset, initiallySet, std::string_view(detail::Utf8FromUtf16(name)));
+    return Create(reset, initiallySet, std::string_view(Utf16ToUtf8(name)));
 }
 
 bool Event::set() {

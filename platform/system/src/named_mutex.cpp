@@ -1,6 +1,7 @@
 #include "platform/system/named_mutex.h"
 
 #include "named_object.h"
+#include "platform/system/code_page.h"
 #include "platform/system/device_root.h"
 #include "platform/system/error.h"
 
@@ -155,7 +156,7 @@ Mutex Mutex::Create(bool initiallyOwned, std::string_view name) {
 }
 
 Mutex Mutex::Create(bool initiallyOwned, std::u16string_view name) {
-    return Create(initiallyOwned, std::string_view(detail::Utf8FromUtf16(name)));
+    return Create(initiallyOwned, std::string_view(Utf16ToUtf8(name)));
 }
 
 bool Mutex::release() {

@@ -78,7 +78,6 @@ std::shared_ptr<SharedMapping> OpenHub();
 /// Checks a device object name and converts it to UTF-8; false with the last
 /// error set when it is not a valid name.
 bool ValidObjectName(std::string_view utf8);
-std::string Utf8FromUtf16(std::u16string_view text);
 
 /// Initialises a robust, recursive mutex usable across processes.
 bool InitSharedMutex(pthread_mutex_t& mutex);

@@ -197,8 +197,34 @@ TEST_F(CodePageTest, Utf8Conversions) {
     for (const auto& c : cases) {
         EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
     }
-    EXPECT_EQ(Utf16ToUtf8(u"\u00E9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), "\xEF\xBF\xBDx");
+}
+
+// The one conversion from UTF-16 to UTF-8 of the platform (named objects,
+// traces, CE paths and devctl all use it): pairs become one character, a
+// surrogate without its partner becomes U+FFFD.
+TEST(CodePage, Utf16ToUtf8JoinsSurrogatePairsAndReplacesLoneSurrogates) {
+    const char16_t high = 0xD83D;
+    const char16_t low = 0xDE00;
+    struct Case {
+        std::u16string utf16;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {u"abc", "abc"},
+        {u"\u00E9\u20AC\uFFFF", "\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF"},
+        {{high, low}, "\xF0\x9F\x98\x80"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},
+        {{u'a', high}, "a\xEF\xBF\xBD"},                     // high at the end
+        {{high, u'x'}, "\xEF\xBF\xBDx"},                     // high before a non-surrogate
+        {{low, u'x'}, "\xEF\xBF\xBDx"},                      // low alone
+        {{low, high}, "\xEF\xBF\xBD\xEF\xBF\xBD"},           // the wrong order
+        {{high, high, low}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"}, // a high before a pair
+        {{u'\0', u'z'}, std::string("\0z", 2)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf16ToUtf8(c.utf16), c.utf8);
+    }
 }
 
 } // namespace

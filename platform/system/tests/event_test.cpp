@@ -83,6 +83,16 @@ TEST_F(Events, OpeningAnExistingNameSharesStateAndIgnoresTheArguments) {
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
 }
 
+TEST_F(Events, AWideNameWithASurrogatePairMeetsItsUtf8Spelling) {
+    const char16_t wide[] = {u'E', 0xD83D, 0xDE00, u'\0'};
+    Event first = Event::Create(EventReset::Manual, false, std::u16string_view(wide));
+    ASSERT_TRUE(first);
+    Event second = Event::Create(EventReset::Manual, false, "E\xF0\x9F\x98\x80");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(second.name(), "E\xF0\x9F\x98\x80");
+}
+
 TEST_F(Events, BadNamesAndNullHandlesFailClearly) {
     Mutex mutex = Mutex::Create(false, "MUTEX_FOR_COPY");
     ASSERT_TRUE(mutex);

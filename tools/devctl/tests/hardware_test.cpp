@@ -76,6 +76,8 @@ TEST_F(HardwareVerbsTest, EverySetterRoundTripsThroughItsGetter) {
          {"uuid"},
          "0102030405060708090A0B0C0D0E0F10\n"},
         {{"osinfo", "os", "A&B"}, {"call", "GetOSVersion"}, "1\nA\nB\n"},
+        // A character beyond the first plane comes back whole from the library's UTF-16.
+        {{"osinfo", "oem", "A\xF0\x9F\x98\x80"}, {"call", "GetOemInfo"}, "1\nA\xF0\x9F\x98\x80\n"},
         {{"power", "suspend"}, {"power", "state"}, "suspended\n"},
         {{"power", "wake"}, {"power", "state"}, "awake\n"},
     };
