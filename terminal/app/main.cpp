@@ -4,13 +4,22 @@
 #include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/system/serial_port.h>
+#include <platform/system/thread.h>
 #include <platform/window/application.h>
 #include <simulator/device/simulated_device.h>
 #include <simulator/state/device_state.h>
 #include <terminal/ui/dlg_terminal.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+
+namespace {
+
+// Longer than the auto-send thread's one-second pass.
+constexpr uint32_t kThreadEndLimitMs = 3000;
+
+} // namespace
 
 int main() {
     hh::sys::SetModuleName(u"VARDI");
@@ -25,8 +34,15 @@ int main() {
         return 1;
     }
 
-    hh::win::Application app(u"VARDI");
-    terminal::CDlgTerminal dialog;
-    dialog.DoModal();
+    {
+        hh::win::Application app(u"VARDI");
+        terminal::CDlgTerminal dialog;
+        dialog.DoModal();
+    }
+    // The reader and auto-send threads find the window gone at their next
+    // pass and end; the program ends after them, so that none of them runs
+    // while the exit destroys what they use. The wait is bounded, so that a
+    // thread stuck in a driver cannot keep the program from ending.
+    hh::sys::WaitForOtherThreads(kThreadEndLimitMs);
     return 0;
 }
