@@ -21,6 +21,8 @@
 #include <platform/system/stream_device.h>
 #include <platform/system/thread.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -41,8 +43,10 @@ int g_bBuzzerBusy = 0;
 bool g_bStopRequested = false;
 bool g_bEndHandlerRegistered = false;
 std::mutex g_buzzerMutex;
-// The running sequence's thread, kept so that an exit or unload can wait for it.
+// The running sequence's thread, kept so that an exit or unload can wait for
+// it, and the process that started it (a child made by fork has no such thread).
 Thread g_beepThread;
+pid_t g_beepProcess = 0;
 
 // The library's one initialisation at load: the unnamed auto-reset stop event.
 Event& StopEvent() {
@@ -92,7 +96,7 @@ void EndSequence() {
     Thread thread;
     {
         std::lock_guard lock(g_buzzerMutex);
-        if (!g_bBuzzerBusy) {
+        if (!g_bBuzzerBusy || g_beepProcess != ::getpid()) {
             return;
         }
         g_bStopRequested = true;
@@ -162,6 +166,7 @@ void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t b
     g_bStopRequested = false;
     StopEvent().reset();
     g_beepThread = Thread::Start(BeepThread, request);
+    g_beepProcess = ::getpid();
     if (!g_beepThread) {
         delete request;
         g_bBuzzerBusy = 0;

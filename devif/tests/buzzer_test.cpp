@@ -8,9 +8,13 @@
 #include <simulator/backlight/backlight_driver.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 
 namespace halvix_test {
@@ -209,6 +213,26 @@ TEST_F(BuzzerTest, AProcessThatExitsDuringASequenceEndsItSilentAndDoesNotCrash) 
     EXPECT_EQ(log.back().level, 0u);
     EXPECT_FALSE(sim::ReadBacklightState().value().sounding);
     clock.emplace(0);
+}
+
+TEST_F(BuzzerTest, AChildMadeByForkDuringASequenceExitsWithoutWaitingForIt) {
+    ASSERT_TRUE(Start(5, 100, 3, 200));
+    // The child has the sequence's bookkeeping but not its thread; its exit
+    // must not wait for a thread that is not there.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = -1;
+    const bool ended = sys::testing::WaitUntil(
+        [&] { return ::waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(10));
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A "BKL" driver that holds one chosen request of the beep thread until the
