@@ -3,6 +3,8 @@
 #include "platform/system/error.h"
 #include "sync_internal.h"
 
+#include <pthread.h>
+
 #include <system_error>
 #include <thread>
 
@@ -94,6 +96,12 @@ detail::ThreadObject* Object(const std::shared_ptr<detail::WaitObject>& object) 
 
 Thread Thread::Start(std::function<uint32_t()> body) {
     Thread thread;
+    // A child made by fork has only the thread that forked.
+    static const bool registered =
+        pthread_atfork(nullptr, nullptr, [] {
+            detail::g_runningThreads.store(detail::t_platformThread ? 1 : 0);
+        }) == 0;
+    static_cast<void>(registered);
     auto object = std::make_shared<detail::ThreadObject>();
     detail::g_runningThreads.fetch_add(1);
     try {

@@ -167,6 +167,9 @@ TEST(Threads, AProgramWaitsForThreadsWhoseHandlesAreClosed) {
     Event go = Event::Create(EventReset::Manual, false);
     Thread::Start([go] { return WaitForSingleObject(go, INFINITE); }).close();
     EXPECT_EQ(WaitForOtherThreads(0), WAIT_TIMEOUT);
+    // A child made by fork has none of the parent's threads.
+    EXPECT_EQ(hh::sys::testing::RunInChild([] { return WaitForOtherThreads(0) == WAIT_OBJECT_0; }),
+              1);
     // A platform thread that waits does not wait for itself.
     Thread waiter = Thread::Start([go]() mutable {
         go.set();
