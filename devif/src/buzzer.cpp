@@ -48,19 +48,15 @@ std::mutex g_buzzerMutex;
 Thread g_beepThread;
 pid_t g_beepProcess = 0;
 
-// The library's one initialisation at load: the unnamed auto-reset stop event.
-Event& StopEvent() {
-    static Event* g_hBuzzerStopEvent = new Event(Event::Create(EventReset::Automatic, false));
-    return *g_hBuzzerStopEvent;
-}
-
-__attribute__((constructor)) void CreateBuzzerStopEvent() {
-    StopEvent();
-}
+// The library's one initialisation at load: the unnamed auto-reset stop
+// event. It lives as long as the library, so that loading and unloading it
+// again and again leaves nothing behind; the exit handler has ended the
+// sequence before it goes.
+Event g_hBuzzerStopEvent = Event::Create(EventReset::Automatic, false);
 
 // True when the stop event was signalled within the wait.
 bool StoppedWithin(uint32_t ms) {
-    return WaitForSingleObject(StopEvent(), ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(g_hBuzzerStopEvent, ms) == WAIT_OBJECT_0;
 }
 
 uint32_t BeepThread(void* argument) {
@@ -84,7 +80,7 @@ uint32_t BeepThread(void* argument) {
     delete request;
     std::lock_guard lock(g_buzzerMutex);
     g_bBuzzerBusy = 0;
-    StopEvent().reset();
+    g_hBuzzerStopEvent.reset();
     return 1;
 }
 
@@ -100,7 +96,7 @@ void EndSequence() {
             return;
         }
         g_bStopRequested = true;
-        StopEvent().set();
+        g_hBuzzerStopEvent.set();
         SpeakerBeepInternal(0, 0);
         thread = g_beepThread;
     }
@@ -135,7 +131,7 @@ void BuzzerStop() {
     std::lock_guard lock(g_buzzerMutex);
     if (g_bBuzzerBusy) {
         g_bStopRequested = true;
-        StopEvent().set();
+        g_hBuzzerStopEvent.set();
     }
     SpeakerBeepInternal(0, 0);
 }
@@ -164,7 +160,7 @@ void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t b
     }
     g_bBuzzerBusy = 1;
     g_bStopRequested = false;
-    StopEvent().reset();
+    g_hBuzzerStopEvent.reset();
     g_beepThread = Thread::Start(BeepThread, request);
     g_beepProcess = ::getpid();
     if (!g_beepThread) {
