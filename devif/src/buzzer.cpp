@@ -11,9 +11,7 @@
 //
 // No beep thread outlives the library: when the process exits or the library
 // is unloaded, a running sequence is stopped and its thread waited for before
-// anything the thread uses goes, and the buzzer is left silent. The handler
-// for that is registered when the first sequence starts, so that it runs
-// before the exit destroys what the program had set up by then (its drivers).
+// anything the thread uses goes, and the buzzer is left silent.
 
 #include <devif/halvix.h>
 #include <platform/protocol/device_protocol.h>
@@ -23,7 +21,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -41,7 +38,6 @@ struct BeepRequest {
 
 int g_bBuzzerBusy = 0;
 bool g_bStopRequested = false;
-bool g_bEndHandlerRegistered = false;
 std::mutex g_buzzerMutex;
 // The running sequence's thread, kept so that an exit or unload can wait for
 // it, and the process that started it (a child made by fork has no such thread).
@@ -84,7 +80,7 @@ uint32_t BeepThread(void* argument) {
     return 1;
 }
 
-// Runs at exit and at unload: stops a running sequence, waits for its thread
+// Stops a running sequence, waits for its thread
 // and leaves the buzzer silent. The thread is started through a routine and
 // an argument, so that after its handle is signalled it runs only the
 // platform's code, never the library's.
@@ -104,6 +100,13 @@ void EndSequence() {
     std::lock_guard lock(g_buzzerMutex);
     g_beepThread.close();
 }
+
+// Ends a running sequence when the library goes, at exit or at unload. The
+// first sequence makes the one object of this kind, so that it is destroyed
+// before every object that the library and the program had made by then.
+struct SequenceEnder {
+    ~SequenceEnder() { EndSequence(); }
+};
 
 } // namespace
 
@@ -146,13 +149,7 @@ void BuzzerBeep(uint32_t level, uint8_t scale, uint32_t beepDuration, uint32_t b
     if (g_bBuzzerBusy) {
         return;
     }
-    // atexit in a shared library also runs the handler when it is unloaded.
-    if (!g_bEndHandlerRegistered) {
-        g_bEndHandlerRegistered = std::atexit(EndSequence) == 0;
-        if (!g_bEndHandlerRegistered) {
-            return;
-        }
-    }
+    static SequenceEnder ender;
     auto* request =
         new (std::nothrow) BeepRequest{level, scale, beepDuration, beepCount, pauseDuration};
     if (!request) {

@@ -77,6 +77,8 @@ TEST_F(LimitsTest, EveryDocumentedLimitHoldsAtItsEdgeAndRefusesOnePast) {
         {{"card", "cid", hex32}, {"card", "cid", hex32 + "AA"}},
         {{"osinfo", "oem", text120}, {"osinfo", "oem", text120 + "x"}},
         {{"osinfo", "os", wide120}, {"osinfo", "os", wide120 + "x"}},
+        {{"call", "SetBackLightLevel", "4294967295"}, {"call", "SetBackLightLevel", "4294967296"}},
+        {{"call", "SetBKLSuspendTimeout", "0"}, {"call", "SetBKLSuspendTimeout", "-1"}},
         {{"call", "GetDeviceUUID", "4096"}, {"call", "GetDeviceUUID", "4097"}},
         {{"call", "GetCardID", "4096"}, {"call", "GetCardID", "4097"}},
         {{"call", "GetOemInfo", "8192"}, {"call", "GetOemInfo", "8193"}},
