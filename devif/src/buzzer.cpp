@@ -38,6 +38,8 @@ struct BeepRequest {
 
 int g_bBuzzerBusy = 0;
 bool g_bStopRequested = false;
+// Set while the library ends a sequence at exit or unload.
+bool g_bEnding = false;
 std::mutex g_buzzerMutex;
 // The running sequence's thread, kept so that an exit or unload can wait for
 // it, and the process that started it (a child made by fork has no such thread).
@@ -57,6 +59,7 @@ bool StoppedWithin(uint32_t ms) {
 
 uint32_t BeepThread(void* argument) {
     auto* request = static_cast<BeepRequest*>(argument);
+    bool sounding = false;
     for (uint32_t i = 0; i < request->beepCount; ++i) {
         if (StoppedWithin(request->pauseDuration)) {
             break;
@@ -67,23 +70,30 @@ uint32_t BeepThread(void* argument) {
                 break;
             }
             SpeakerBeepInternal(request->level, request->scale);
+            sounding = true;
         }
         if (StoppedWithin(request->beepDuration)) {
             break;
         }
         SpeakerBeepInternal(0, 0);
+        sounding = false;
     }
     delete request;
     std::lock_guard lock(g_buzzerMutex);
+    if (g_bEnding && sounding) {
+        SpeakerBeepInternal(0, 0);
+    }
     g_bBuzzerBusy = 0;
     g_hBuzzerStopEvent.reset();
     return 1;
 }
 
-// Stops a running sequence, waits for its thread
-// and leaves the buzzer silent. The thread is started through a routine and
-// an argument, so that after its handle is signalled it runs only the
-// platform's code, never the library's.
+// Stops a running sequence and waits for its thread, which silences a tone it
+// left sounding itself: during an exit the calling thread's own objects (its
+// database connections) may be gone already, and during an unload the
+// thread does nothing for the first time that needs the loader's lock. The
+// thread is started through a routine and an argument, so that after its
+// handle is signalled it runs only the platform's code, never the library's.
 void EndSequence() {
     Thread thread;
     {
@@ -92,12 +102,13 @@ void EndSequence() {
             return;
         }
         g_bStopRequested = true;
+        g_bEnding = true;
         g_hBuzzerStopEvent.set();
-        SpeakerBeepInternal(0, 0);
         thread = g_beepThread;
     }
     WaitForSingleObject(thread, INFINITE);
     std::lock_guard lock(g_buzzerMutex);
+    g_bEnding = false;
     g_beepThread.close();
 }
 

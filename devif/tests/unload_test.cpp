@@ -52,10 +52,10 @@ TEST_F(UnloadTest, UnloadingEndsARunningSequenceSilentAndLeavesNoThread) {
         whole.emplace_back(300 + i * 300, 0);
     }
     const Case cases[] = {
-        {100, {{100, 0}}},                     // in the first pause
-        {250, {{200, 5}, {250, 0}}},           // during the first tone
-        {450, {{200, 5}, {300, 0}, {450, 0}}}, // in the second pause
-        {1600, whole},                         // after the sequence
+        {100, {}},                   // in the first pause: nothing sounds
+        {250, {{200, 5}, {250, 0}}}, // during the first tone
+        {450, {{200, 5}, {300, 0}}}, // in the second pause
+        {1600, whole},               // after the sequence
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.unloadAt);
