@@ -6,8 +6,8 @@
 //       Buffer exports take the buffer size in bytes (characters for
 //       GetOemInfo and GetPlatformInfo) as their argument, 16, 64 or 256 when
 //       none is given. BuzzerBeep LEVEL SCALE BEEP_MS COUNT PAUSE_MS waits until
-//       its sequence has ended. An export given more or fewer arguments than
-//       it takes is refused.
+//       its sequence has ended; Ctrl-C stops the sequence (exit 1). An export given more or fewer
+//       arguments than it takes is refused.
 //   devctl call CLASS::METHOD [ARG]
 //       constructs a CCompass, GSensorTst or SensorParamTst, opens it, calls
 //       the method (the setters take the value, the other methods nothing) and
@@ -25,10 +25,13 @@
 #include <simulator/state/driver_support.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +42,9 @@ namespace hh::devctl {
 namespace {
 
 using Args = std::vector<std::string>;
+
+// How often a waiting BuzzerBeep looks for an ending signal.
+constexpr uint32_t kSignalLookMs = 50;
 
 class Library {
 public:
@@ -219,12 +225,33 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
     uint32_t beep = Arg(a, 2, 0, "the beep duration", 0, 600000);
     uint32_t count = Arg(a, 3, 0, "the beep count", 0, 10000);
     uint32_t pause = Arg(a, 4, 0, "the pause duration", 0, 600000);
+    auto buzzerBeep = lib.get<void(uint32_t, uint8_t, uint32_t, uint32_t, uint32_t)>(name);
+    auto buzzerStop = lib.get<void()>("BuzzerStop");
+    // The ending signals are taken by this thread alone (the library's thread
+    // inherits the mask), so that Ctrl-C stops the sequence instead of
+    // leaving the buzzer sounding.
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&ending, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     std::printf("called at tick %u\n", sys::GetTickCount());
     std::fflush(stdout);
-    lib.get<void(uint32_t, uint8_t, uint32_t, uint32_t, uint32_t)>(name)(level, scale, beep, count,
-                                                                         pause);
-    // The sequence runs on the library's thread: stay until it has ended.
-    sys::WaitForOtherThreads(sys::INFINITE);
+    buzzerBeep(level, scale, beep, count, pause);
+    // The sequence runs on the library's thread: stay until it has ended,
+    // looking for an ending signal now and then.
+    bool stopped = false;
+    const timespec now{};
+    while (sys::WaitForOtherThreads(kSignalLookMs) == sys::WAIT_TIMEOUT) {
+        if (!stopped && sigtimedwait(&ending, nullptr, &now) > 0) {
+            buzzerStop();
+            stopped = true;
+        }
+    }
+    if (stopped) {
+        throw CommandError("the sequence was stopped by a signal");
+    }
     return true;
 }
 

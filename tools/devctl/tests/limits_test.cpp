@@ -5,6 +5,7 @@
 #include <platform/system/testing.h>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <string>
@@ -201,6 +202,21 @@ TEST_F(LimitsTest, ABeepSequenceFromTheShellRunsToItsEndAndEndsSilent) {
     }
     EXPECT_EQ(tones, 300u);
     EXPECT_TRUE(log.out.ends_with("level 0 scale 0 (silence)\n")) << log.out.substr(0, 200);
+}
+
+TEST_F(LimitsTest, AnEndingSignalStopsTheSequenceAndLeavesTheBuzzerSilent) {
+    hh::sys::testing::Program call = hh::sys::testing::Program::Start(
+        DEVCTL_PATH, {"call", "BuzzerBeep", "5", "10", "600000", "3", "0"});
+    ASSERT_NE(call.pid(), 0);
+    const bool sounding = hh::sys::testing::WaitUntil([] {
+        return Devctl({"buzzer", "log"}).out.find("level 5 ") != std::string::npos;
+    });
+    ::kill(call.pid(), SIGINT);
+    Captured r = call.finish();
+    ASSERT_TRUE(sounding);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "devctl: the sequence was stopped by a signal\n");
+    EXPECT_TRUE(Devctl({"buzzer", "log"}).out.ends_with("level 0 scale 0 (silence)\n"));
 }
 
 } // namespace
