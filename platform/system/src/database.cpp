@@ -23,7 +23,16 @@ namespace {
 
 constexpr size_t kMaxConnectionsPerThread = 4;
 
-thread_local std::string t_lastFailure;
+// The calling thread's failure line. A plain array, unlike a std::string,
+// stays usable while the thread (or the process) ends, when calls may still
+// come from the exit's own cleanup.
+thread_local char t_lastFailure[1024];
+
+void SetFailure(const std::string& text) {
+    const size_t n = std::min(text.size(), sizeof t_lastFailure - 1);
+    std::memcpy(t_lastFailure, text.data(), n);
+    t_lastFailure[n] = '\0';
+}
 
 // One row of a database's schema table.
 struct SchemaObject {
@@ -104,10 +113,15 @@ const std::vector<SchemaObject>& ExpectedObjects(const Kind& kind) {
 // file. A forked child finds its parent's connections in both: they are
 // abandoned, never used or closed, since closing would touch the parent's
 // locks and log.
+struct ThreadConnections;
+
 struct Pool {
     std::mutex mutex;
     pid_t pid = ::getpid();
     std::vector<std::unique_ptr<Connection>> idle; ///< the most recent last
+    /// The connections of threads that called again after their own holder
+    /// was destroyed: kept (never freed) for the rest of the process.
+    std::vector<ThreadConnections*> late;
 
     static Pool& Get() {
         static Pool* pool = new Pool; // lives to the end: threads may end during exit
@@ -131,25 +145,7 @@ struct ThreadConnections {
     pid_t pid = ::getpid();
     std::vector<std::unique_ptr<Connection>> list; ///< the most recent last
 
-    ~ThreadConnections() {
-        abandonIfForked();
-        // The main thread ends with the process: its connections close, which
-        // leaves each database in one file.
-        if (::gettid() == ::getpid()) {
-            return;
-        }
-        Pool& pool = Pool::Get();
-        std::lock_guard lock(pool.mutex);
-        pool.abandonIfForked();
-        for (auto& connection : list) {
-            if (connection->reusable()) {
-                pool.idle.push_back(std::move(connection));
-            }
-        }
-        while (pool.idle.size() > kMaxIdleConnections) {
-            pool.idle.erase(pool.idle.begin());
-        }
-    }
+    ~ThreadConnections();
     void abandonIfForked() {
         if (pid == ::getpid()) {
             return;
@@ -162,7 +158,48 @@ struct ThreadConnections {
     }
 };
 
+// Set once the thread's holder is destroyed; a bool needs no destruction and
+// stays readable to the thread's very end.
+thread_local bool t_connectionsGone = false;
+thread_local ThreadConnections* t_lateConnections = nullptr;
+
+ThreadConnections::~ThreadConnections() {
+    t_connectionsGone = true;
+    abandonIfForked();
+    // The main thread ends with the process: its connections close, which
+    // leaves each database in one file.
+    if (::gettid() == ::getpid()) {
+        return;
+    }
+    Pool& pool = Pool::Get();
+    std::lock_guard lock(pool.mutex);
+    pool.abandonIfForked();
+    for (auto& connection : list) {
+        if (connection->reusable()) {
+            pool.idle.push_back(std::move(connection));
+        }
+    }
+    while (pool.idle.size() > kMaxIdleConnections) {
+        pool.idle.erase(pool.idle.begin());
+    }
+}
+
 thread_local ThreadConnections t_connections;
+
+// The calling thread's connections: its holder, or after the holder is gone
+// (a call from the thread's or the process's end) one that is never freed.
+ThreadConnections& Mine() {
+    if (!t_connectionsGone) {
+        return t_connections;
+    }
+    if (!t_lateConnections) {
+        t_lateConnections = new ThreadConnections;
+        Pool& pool = Pool::Get();
+        std::lock_guard lock(pool.mutex);
+        pool.late.push_back(t_lateConnections);
+    }
+    return *t_lateConnections;
+}
 
 // The database file as it stands on the disk: which file, and when its pages
 // last changed (a committed change reaches the main file at a checkpoint).
@@ -347,8 +384,8 @@ Connection::~Connection() {
 
 uint32_t Connection::ForThread(const std::string& path, const Kind& kind, Access access,
                                Connection*& result) {
-    t_lastFailure.clear();
-    ThreadConnections& mine = t_connections;
+    t_lastFailure[0] = '\0';
+    ThreadConnections& mine = Mine();
     mine.abandonIfForked();
     auto matches = [&](const std::unique_ptr<Connection>& c) {
         return c->m_path == path && &c->m_kind == &kind;
@@ -407,12 +444,12 @@ uint32_t Connection::open(Access access) {
     const std::filesystem::path file(m_path);
     if (access == Access::Read) {
         if (std::filesystem::status(file, ec).type() == std::filesystem::file_type::not_found) {
-            t_lastFailure = std::string(m_kind.name) + " " + m_path + " does not exist yet";
+            SetFailure(std::string(m_kind.name) + " " + m_path + " does not exist yet");
             return ERROR_FILE_NOT_FOUND;
         }
     } else if (!std::filesystem::create_directories(file.parent_path(), ec) && ec) {
-        t_lastFailure = std::string(m_kind.name) + " folder " + file.parent_path().string() +
-                        " cannot be made: " + ErrorText(ErrorFromErrno(ec.value()));
+        SetFailure(std::string(m_kind.name) + " folder " + file.parent_path().string() +
+                   " cannot be made: " + ErrorText(ErrorFromErrno(ec.value())));
         return ErrorFromErrno(ec.value(), ErrnoContext::Folder);
     }
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
@@ -440,7 +477,7 @@ uint32_t Connection::open(Access access) {
     }
     if (empty) {
         if (access == Access::Read) {
-            t_lastFailure = std::string(m_kind.name) + " " + m_path + " holds nothing yet";
+            SetFailure(std::string(m_kind.name) + " " + m_path + " holds nothing yet");
             return ERROR_FILE_NOT_FOUND;
         }
         if (uint32_t error = layOut()) {
@@ -544,8 +581,8 @@ uint32_t Connection::layOut() {
 
 uint32_t Connection::refuse(std::string_view why) {
     m_broken = true;
-    t_lastFailure = std::string(m_kind.name) + " damaged: " + m_path + " " + std::string(why) +
-                    "; it was left as it is";
+    SetFailure(std::string(m_kind.name) + " damaged: " + m_path + " " + std::string(why) +
+               "; it was left as it is");
     return ERROR_FILE_CORRUPT;
 }
 
@@ -573,12 +610,12 @@ uint32_t Connection::fail(int rc, std::string_view doing) {
                       sqlite3_errstr(rc) + ")");
     }
     if (error == ERROR_TIMEOUT) {
-        t_lastFailure = std::string(m_kind.name) + " " + m_path +
-                        " is locked by another process for more than " +
-                        std::to_string(m_kind.busyTimeoutMs()) + " ms";
+        SetFailure(std::string(m_kind.name) + " " + m_path +
+                   " is locked by another process for more than " +
+                   std::to_string(m_kind.busyTimeoutMs()) + " ms");
     } else {
-        t_lastFailure = std::string(m_kind.name) + " " + m_path + " " + std::string(doing) + ": " +
-                        ErrorText(error);
+        SetFailure(std::string(m_kind.name) + " " + m_path + " " + std::string(doing) + ": " +
+                   ErrorText(error));
     }
     return error;
 }
