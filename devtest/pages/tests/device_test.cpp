@@ -3,6 +3,7 @@
 
 #include "page_fixture.h"
 
+#include <devtest/core/info_text.h>
 #include <devtest/core/page_tables.h>
 #include <devtest/core/sensor_text.h>
 #include <platform/system/device_display.h>
@@ -85,6 +86,57 @@ TEST_F(DeviceTest, DevInfoShowsTheIdentifierTextsAndCard) {
     EXPECT_NE(out.find("00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF-"), std::string::npos)
         << out;
     EXPECT_NE(out.find("open gsensor \r\n"), std::string::npos) << out;
+}
+
+/// The lowest row of the image that holds a pixel darker than mid-grey (-1 for none).
+int LowestInk(const QImage& image) {
+    for (int y = image.height() - 1; y >= 0; --y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                return y;
+            }
+        }
+    }
+    return -1;
+}
+
+TEST_F(DeviceTest, DevInfoDrawsItsWholeTextWhateverBytesTheIdentifierHolds) {
+    // The fresh device's identifier holds 0x9C; sixteen more hold every byte
+    // value from 1 to 255, the last with a zero byte that ends its ASCII copy.
+    std::vector<std::vector<uint8_t>> uuids = {*sim::DeviceUuid()};
+    for (int group = 0; group < 16; ++group) {
+        std::vector<uint8_t> uuid;
+        for (int i = 1; i <= 16; ++i) {
+            uuid.push_back(static_cast<uint8_t>(group * 16 + i));
+        }
+        uuids.push_back(uuid);
+    }
+    auto shown = [&](const std::vector<uint8_t>& uuid, std::u16string& text) {
+        EXPECT_TRUE(sim::StoreDeviceUuid(uuid));
+        int lowest = -1;
+        RunMain([&](CDlgMain& dlg) {
+            SelectTab(3);
+            text = TextOf(dlg.PageAt(3), IDC_STATIC_INFO);
+            lowest = LowestInk(wt::GrabControl(dlg.PageAt(3), IDC_STATIC_INFO));
+        });
+        return lowest;
+    };
+    // The same text with plain letters in place of the identifier's bytes.
+    std::u16string letters;
+    const int whole = shown(
+        {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'}, letters);
+    const std::u16string tail = letters.substr(letters.find(u"\r\nOEM:"));
+    for (const std::vector<uint8_t>& uuid : uuids) {
+        SCOPED_TRACE(::testing::Message() << "identifier from " << int{uuid[0]});
+        std::u16string text;
+        const int lowest = shown(uuid, text);
+        std::array<uint8_t, 16> bytes{};
+        std::copy(uuid.begin(), uuid.end(), bytes.begin());
+        EXPECT_EQ(text.substr(text.find(u"uuid(ASCII):")),
+                  u"uuid(ASCII):" + UuidAscii(bytes) + tail);
+        // Drawn down to its last line: the text is not cut short anywhere.
+        EXPECT_GE(lowest, whole);
+    }
 }
 
 TEST_F(DeviceTest, SensorPagesFollowTheBarometerCompassAndAccelerometer) {

@@ -32,6 +32,23 @@ inline std::u16string FromQt(const QString& text) {
                           static_cast<std::size_t>(text.size()));
 }
 
+/// A text as the device's window system draws it. A control character other
+/// than the line breaks and the tab has no picture in the device's fonts and
+/// shows as the box of a missing glyph; Qt would draw nothing for it, and its
+/// text drawing would end the whole text at U+009C (its separator of length
+/// variants).
+inline QString DrawnText(std::u16string_view text) {
+    QString drawn = ToQt(text);
+    for (QChar& c : drawn) {
+        const char16_t code = c.unicode();
+        const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+        if (control && code != u'\t' && code != u'\r' && code != u'\n') {
+            c = QChar(0x25A1);
+        }
+    }
+    return drawn;
+}
+
 /// Qt's event queue is not built for ThreadSanitizer, so the hand-over of an
 /// event a worker posts is marked here: released by the poster, acquired by
 /// the UI thread before it reads the event.

@@ -9,11 +9,11 @@
 namespace hh::win {
 
 using detail::ApplyCommonStyle;
-using detail::FromQt;
-using detail::ToQt;
+using detail::DrawnText;
 
-Static::Static(Dialog* owner, const ControlTemplate& tpl, QWidget* parent) : Control(owner, tpl) {
-    auto* label = new QLabel(ToQt(tpl.text), parent);
+Static::Static(Dialog* owner, const ControlTemplate& tpl, QWidget* parent)
+    : Control(owner, tpl), m_text(tpl.text) {
+    auto* label = new QLabel(DrawnText(tpl.text), parent);
     label->setTextFormat(Qt::PlainText);
     const std::uint32_t kind = tpl.style & SS_TYPEMASK;
     Qt::Alignment align = kind == SS_CENTER  ? Qt::AlignHCenter
@@ -30,13 +30,14 @@ Static::Static(Dialog* owner, const ControlTemplate& tpl, QWidget* parent) : Con
 }
 
 std::u16string Static::TextOnUi() const {
-    const auto* label = qobject_cast<const QLabel*>(Widget());
-    return label ? FromQt(label->text()) : std::u16string();
+    return Widget() ? m_text : std::u16string();
 }
 
 void Static::SetTextOnUi(std::u16string_view text) {
     if (auto* label = qobject_cast<QLabel*>(Widget())) {
-        label->setText(ToQt(text));
+        // The label shows the drawn form; the window's text stays as it was set.
+        m_text = text;
+        label->setText(DrawnText(text));
     }
 }
 

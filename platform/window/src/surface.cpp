@@ -191,7 +191,7 @@ int Surface::DrawText(std::u16string_view text, Rect& rect, std::uint32_t format
     if (format & DT_NOCLIP) {
         flags |= Qt::TextDontClip;
     }
-    QString qtext = detail::ToQt(text);
+    QString qtext = detail::DrawnText(text);
     qtext.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const QRect box(rect.left, rect.top, rect.Width(), rect.Height());
     if (format & DT_CALCRECT) {

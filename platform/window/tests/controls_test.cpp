@@ -5,6 +5,7 @@
 #include <platform/window/edit_selection.h>
 
 #include <QComboBox>
+#include <QImage>
 #include <QPlainTextEdit>
 
 namespace hh::win::test {
@@ -246,6 +247,42 @@ TEST_F(ControlsTest, AToolTipIsSetAndClearedThroughTheWindow) {
               QString::fromUtf8("Receive overrun: 12 bytes lost \u00E9"));
     label->SetToolTip({});
     EXPECT_TRUE(label->Widget()->toolTip().isEmpty());
+}
+
+/// How many pixels of the image are darker than mid-grey: the ink of the text.
+int InkOf(const QImage& image) {
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ink += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+        }
+    }
+    return ink;
+}
+
+TEST_F(WindowTest, StaticDrawsEveryCharacterOfItsText) {
+    Recorder dialog(Tpl({Ctl(1005, WC_STATIC, u"", SS_LEFT, DluRect(5, 5, 180, 40))}));
+    ASSERT_TRUE(dialog.Create(nullptr));
+    dialog.ShowWindow(SW_SHOW);
+    auto inkOf = [&](const std::u16string& text) {
+        dialog.SetDlgItemText(1005, text);
+        EXPECT_EQ(dialog.GetDlgItemText(1005), text) << "the text is kept as it was set";
+        return InkOf(t::GrabControl(dialog, 1005));
+    };
+    const int plain = inkOf(u"AW");
+    for (char16_t c = 1; c <= 0xFF; ++c) {
+        SCOPED_TRACE(::testing::Message() << "character " << std::hex << int{c});
+        const std::u16string head = u"A" + std::u16string(1, c);
+        // Nothing cuts the text short: what follows the character is drawn.
+        EXPECT_GT(inkOf(head + u"WW"), inkOf(head));
+        // A control character is drawn as a glyph of its own, as the device's
+        // font draws a character it has no picture for; line breaks and tabs
+        // only move what follows.
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        if (control && c != u'\t' && c != u'\r' && c != u'\n') {
+            EXPECT_GT(inkOf(head + u"W"), plain);
+        }
+    }
 }
 
 } // namespace

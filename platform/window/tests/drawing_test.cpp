@@ -80,6 +80,15 @@ TEST_F(WindowTest, WordBreakWrapsAndSingleLineDoesNot) {
     EXPECT_LE(measure.right, 200);
 }
 
+TEST_F(WindowTest, DrawTextDrawsPastEveryControlCharacter) {
+    for (char16_t c : {u'\x01', u'\x1F', u'\x7F', u'\x80', u'\x9C', u'\x9F'}) {
+        const std::u16string head = u"A" + std::u16string(1, c);
+        const QRect cut = Ink(Draw(head, DT_LEFT | DT_SINGLELINE));
+        const QRect whole = Ink(Draw(head + u"WW", DT_LEFT | DT_SINGLELINE));
+        EXPECT_GT(whole.right(), cut.right() + 10) << std::hex << int{c};
+    }
+}
+
 TEST_F(WindowTest, BackgroundModeAndTextColour) {
     MemorySurface surface(100, 40);
     surface.FillRect(surface.ClientRect(), RGB(192, 192, 192));

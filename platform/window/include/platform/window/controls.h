@@ -56,6 +56,8 @@ protected:
     void SetTextOnUi(std::u16string_view text) override;
 };
 
+/// Static texts ("STATIC"): every character of the text is drawn, control
+/// characters as the box of a missing glyph.
 class Static : public Control {
 public:
     Static(Dialog* owner, const ControlTemplate& tpl, QWidget* parent);
@@ -63,6 +65,9 @@ public:
 protected:
     std::u16string TextOnUi() const override;
     void SetTextOnUi(std::u16string_view text) override;
+
+private:
+    std::u16string m_text;
 };
 
 /// Single-line and multi-line edits ("EDIT"). Line breaks are CR LF and count
