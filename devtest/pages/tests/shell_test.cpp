@@ -7,6 +7,7 @@
 #include <platform/system/event.h>
 #include <platform/system/wait.h>
 #include <platform/window/controls.h>
+#include <platform/window/device_screen.h>
 
 #include <QWidget>
 #include <thread>
@@ -187,6 +188,39 @@ TEST_F(ShellTest, CancelHidesTheWindowAndFocusesTheKeyPage) {
         EXPECT_TRUE(dlg.PageAt(5).IsWindowVisible()) << "the tab shown stays";
         wt::KeyDown(dlg, 0xC4);
         EXPECT_EQ(TextOf(dlg.PageAt(5), IDC_BTN_KEY_OK), u"press");
+    });
+}
+
+TEST_F(ShellTest, CancelOnAnyTabLeavesTheKeysToTheKeyPage) {
+    RunMain([&](CDlgMain& dlg) {
+        CDlgNotification& window = dlg.Notification();
+        win::Dialog& key = dlg.PageAt(5);
+        for (int tab = 0; tab < 9; ++tab) {
+            SCOPED_TRACE(Utf8(kTabs[tab]));
+            SelectTab(tab);
+            Notify(200);
+            ASSERT_TRUE(
+                wt::ProcessEventsUntil([&] { return Visible(window, IDC_BTN_NOTIFY_CANCEL); }));
+            wt::Click(window, IDC_BTN_NOTIFY_CANCEL);
+            EXPECT_FALSE(window.IsWindowVisible());
+            EXPECT_TRUE(key.HasFocus());
+            for (int i = 0; i < 9; ++i) {
+                EXPECT_EQ(dlg.PageAt(i).IsWindowVisible(), i == tab) << "the tab shown stays";
+            }
+            // The keys come as the keypad sends them (devctl key back press).
+            ::testing::internal::CaptureStdout();
+            win::PostHardwareKey(0xC1, true);
+            const bool pressed =
+                wt::ProcessEventsUntil([&] { return TextOf(key, IDC_BTN_KEY_BACK) == u"press"; });
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), "IDC_BTN_KEY_BACK_down\r\n");
+            EXPECT_TRUE(pressed);
+            ::testing::internal::CaptureStdout();
+            win::PostHardwareKey(0xC1, false);
+            const bool released =
+                wt::ProcessEventsUntil([&] { return TextOf(key, IDC_BTN_KEY_BACK) == u"back"; });
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), "IDC_BTN_KEY_BACK_UP\r\n");
+            EXPECT_TRUE(released);
+        }
     });
 }
 

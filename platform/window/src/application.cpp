@@ -132,6 +132,11 @@ public:
         const auto type = event->type();
         if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && receiver->isWidgetType()) {
             auto* target = static_cast<QWidget*>(receiver);
+            // The keys of a window whose focus lies on a hidden window go there.
+            if (QWidget* hidden = HiddenFocus(); hidden && hidden->window() == target->window()) {
+                target = hidden;
+                receiver = hidden;
+            }
             auto* key = static_cast<QKeyEvent*>(event);
             const std::vector<Dialog*> chain = DialogChain(target);
             if (!chain.empty()) {
@@ -173,6 +178,7 @@ Application::Application(std::u16string title)
     font.setPixelSize(PointSizeToPixels(8));
     QApplication::setFont(font);
     detail::InstallDispatcher();
+    detail::TrackHiddenFocus();
     detail::CreateScreen();
     detail::InstallTimerClockObserver();
     detail::g_instance = this;

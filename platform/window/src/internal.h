@@ -109,6 +109,14 @@ inline constexpr char kNeverActivated[] = "hhNeverActivated";
 /// shown and enabled (a box or modal dialog that closes gives the focus back).
 void GiveFocus(QWidget* widget);
 
+/// A hidden window may hold the keyboard focus, as in the window system: the
+/// keys of its window go to it until another window takes the focus or it is
+/// shown (then it has the focus as any window does). Null for none.
+void SetHiddenFocus(QWidget* widget);
+QWidget* HiddenFocus();
+/// Ends a hidden window's focus when Qt gives the focus to another window.
+void TrackHiddenFocus();
+
 /// Applies the styles every control shares: WS_DISABLED, and hidden without WS_VISIBLE.
 void ApplyCommonStyle(QWidget* widget, const ControlTemplate& tpl);
 

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QVariant>
 #include <mutex>
@@ -87,10 +88,38 @@ bool RetainedOverlay::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+namespace {
+
+QPointer<QWidget> g_hiddenFocus;
+
+} // namespace
+
+void SetHiddenFocus(QWidget* widget) {
+    // No visible control keeps the keys of the window.
+    if (QWidget* focus = QApplication::focusWidget();
+        widget && focus && focus->window() == widget->window()) {
+        focus->clearFocus();
+    }
+    g_hiddenFocus = widget;
+}
+
+QWidget* HiddenFocus() {
+    return g_hiddenFocus;
+}
+
+void TrackHiddenFocus() {
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+        if (now) {
+            g_hiddenFocus = nullptr;
+        }
+    });
+}
+
 void GiveFocus(QWidget* widget) {
     if (!widget || !widget->isVisible() || !widget->isEnabled()) {
         return;
     }
+    g_hiddenFocus = nullptr;
     // Focus follows the active window: a window of the desktop is activated first.
     if (QWidget* top = widget->window(); !top->isActiveWindow()) {
         top->activateWindow();
@@ -206,6 +235,12 @@ bool Window::ShowWindow(int command) {
                 m_widget->setAttribute(Qt::WA_ShowWithoutActivating, !activates);
             }
             m_widget->show();
+            // A hidden window that held the focus has it as a shown one now.
+            if (QWidget* hidden = detail::HiddenFocus();
+                hidden && (hidden == m_widget || m_widget->isAncestorOf(hidden)) &&
+                hidden->isVisible()) {
+                detail::GiveFocus(hidden);
+            }
             if (m_widget->isWindow() || m_widget->parentWidget() == detail::ScreenHost()) {
                 m_widget->raise();
                 detail::RaiseScreenChrome();
@@ -301,19 +336,32 @@ void Window::UpdateWindow() {
 
 void Window::SetFocus() {
     CallOnUiThread([this] {
-        if (m_widget) {
-            // Focus follows the active window, so the window takes the activation first.
-            m_widget->window()->activateWindow();
-            m_widget->setFocus(Qt::OtherFocusReason);
+        if (!m_widget) {
+            return;
         }
+        // Focus follows the active window, so the window takes the activation first.
+        m_widget->window()->activateWindow();
+        if (!m_widget->isVisible()) {
+            // Qt gives no focus to a hidden widget; the window system does.
+            detail::SetHiddenFocus(m_widget);
+            return;
+        }
+        detail::SetHiddenFocus(nullptr);
+        m_widget->setFocus(Qt::OtherFocusReason);
     });
 }
 
 bool Window::HasFocus() const {
     return CallOnUiThread([this] {
+        if (!m_widget) {
+            return false;
+        }
         // The focus within this window's top-level window, active or not.
-        QWidget* focus = m_widget ? m_widget->window()->focusWidget() : nullptr;
-        return m_widget && focus && (focus == m_widget || m_widget->isAncestorOf(focus));
+        QWidget* focus = detail::HiddenFocus();
+        if (!focus || focus->window() != m_widget->window()) {
+            focus = m_widget->window()->focusWidget();
+        }
+        return focus && (focus == m_widget || m_widget->isAncestorOf(focus));
     });
 }
 

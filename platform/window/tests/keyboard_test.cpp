@@ -398,6 +398,65 @@ TEST_P(KeyboardTest, AWindowShownWithShowTakesTheKeyboardFromTheDialogBehind) {
     });
 }
 
+/// A hidden page of the main dialog that reports the keys it sees, as the
+/// device test's KEY page does.
+class KeyPage : public Dialog {
+public:
+    KeyPage() : Dialog(Template()) {}
+    std::vector<int> keys;
+
+protected:
+    bool PreTranslateMessage(const KeyMessage& key) override {
+        if (key.message == WM_KEYDOWN) {
+            keys.push_back(key.virtualKey);
+        }
+        return true;
+    }
+
+private:
+    static DialogTemplate Template() {
+        DialogTemplate tpl;
+        tpl.id = 137;
+        tpl.style = WS_CHILD | WS_SYSMENU;
+        tpl.widthDlu = 100;
+        tpl.heightDlu = 60;
+        tpl.controls = {{1010, std::u16string(WC_BUTTON), u"back",
+                         WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, DluRect(10, 10, 40, 14)}};
+        return tpl;
+    }
+};
+
+TEST_P(KeyboardTest, AHiddenWindowGivenTheFocusGetsTheKeysUntilAnotherTakesIt) {
+    MainDialog dialog;
+    KeyPage page;
+    InsideMainDialog(dialog, [&] {
+        ASSERT_TRUE(page.Create(&dialog));
+        ASSERT_FALSE(page.IsWindowVisible());
+        page.SetFocus();
+        EXPECT_TRUE(page.HasFocus());
+        EXPECT_FALSE(dialog.GetDlgItem(1000)->HasFocus());
+        EXPECT_TRUE(t::PressKeyOnKeyboard('A'));
+        t::KeyDown(dialog, 0xC1);
+        EXPECT_EQ(page.keys, (std::vector<int>{'A', 0xC1}));
+        EXPECT_EQ(dialog.GetDlgItemText(1000), u"") << "the edit got no key";
+
+        // Shown, the page keeps the focus as a shown window does.
+        page.ShowWindow(SW_SHOW);
+        EXPECT_TRUE(page.HasFocus());
+        EXPECT_TRUE(page.Widget()->isAncestorOf(QApplication::focusWidget()) ||
+                    QApplication::focusWidget() == page.Widget());
+        page.ShowWindow(SW_HIDE);
+
+        // Another window taking the focus ends it.
+        page.SetFocus();
+        dialog.GetDlgItem(1000)->SetFocus();
+        EXPECT_FALSE(page.HasFocus());
+        EXPECT_TRUE(t::PressKeyOnKeyboard('B'));
+        EXPECT_EQ(page.keys.size(), 2u);
+        EXPECT_EQ(dialog.GetDlgItemText(1000), u"b");
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(Screens, KeyboardTest, ::testing::Values(Screen::Device, Screen::Desktop),
                          ScreenName);
 
