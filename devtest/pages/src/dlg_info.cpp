@@ -38,8 +38,10 @@ void CDlgInfo::Refresh() {
     if (GetPlatformInfo(platform.data(), static_cast<uint32_t>(platform.size())) != 0) {
         info.platform = TextOfBuffer(platform);
     }
+    // A 128-character buffer, passed with the size 128: the library looks at
+    // no more than 64 characters of it, as the device's page does.
     std::array<char16_t, 128> os{};
-    if (GetOSVersion(os.data(), static_cast<uint32_t>(os.size() * sizeof(char16_t))) != 0) {
+    if (GetOSVersion(os.data(), static_cast<uint32_t>(os.size())) != 0) {
         info.osVersion = TextOfBuffer(os);
     }
     std::array<uint8_t, 32> card{};

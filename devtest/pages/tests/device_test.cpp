@@ -88,6 +88,25 @@ TEST_F(DeviceTest, DevInfoShowsTheIdentifierTextsAndCard) {
     EXPECT_NE(out.find("open gsensor \r\n"), std::string::npos) << out;
 }
 
+TEST_F(DeviceTest, DevInfoAsksForTheOsVersionWith128Bytes) {
+    // 128 bytes hold 63 characters and the terminating zero; a longer text is
+    // refused by the kernel, and the page shows the item empty.
+    const std::string fits = "CE&" + std::string(60, 'x');
+    const std::string longer = fits + "y";
+    const std::pair<std::string, std::u16string> cases[] = {
+        {fits, u"CE\n" + std::u16string(60, u'x')},
+        {longer, u""},
+    };
+    for (const auto& [os, want] : cases) {
+        ASSERT_TRUE(sim::StoreDeviceText("os", os));
+        RunMain([&](CDlgMain& dlg) {
+            const std::u16string text = TextOf(dlg.PageAt(3), IDC_STATIC_INFO);
+            const std::size_t at = text.find(u"OSVersion:") + 10;
+            EXPECT_EQ(text.substr(at, text.find(u"\r\n", at) - at), want) << os.size();
+        });
+    }
+}
+
 /// The lowest row of the image that holds a pixel darker than mid-grey (-1 for none).
 int LowestInk(const QImage& image) {
     for (int y = image.height() - 1; y >= 0; --y) {
