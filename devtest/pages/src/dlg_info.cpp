@@ -18,11 +18,6 @@ CDlgInfo::CDlgInfo() : win::Dialog(InfoPageTemplate()) {}
 
 bool CDlgInfo::OnInitDialog() {
     win::Dialog::OnInitDialog();
-    Refresh();
-    return true;
-}
-
-void CDlgInfo::Refresh() {
     // The buffers start cleared and a failed query leaves its item empty, so
     // the page never shows bytes that no call wrote.
     DeviceInfo info;
@@ -52,6 +47,7 @@ void CDlgInfo::Refresh() {
         hh::sys::TracePrintf("%s", CardIdTrace(id).c_str());
     }
     SetDlgItemText(IDC_STATIC_INFO, BuildInfoText(info));
+    return true;
 }
 
 } // namespace devtest

@@ -19,9 +19,6 @@ constexpr std::array<std::u16string_view, 9> kTabTexts = {
     u"System", u"SPK", u"BKL", u"DevInfo", u"Sensor", u"KEY", u"USB", u"Switch", u"GSensor",
 };
 constexpr int kKeyTab = 5;
-constexpr int kInfoTab = 3;
-constexpr int kUsbTab = 6;
-constexpr int kSwitchTab = 7;
 
 } // namespace
 
@@ -74,13 +71,6 @@ void CDlgMain::ShowPage(int index) {
         if (index == kKeyTab) {
             m_dlgKey.SetFocus();
             m_dlgKey.SetActiveWindow();
-        } else if (index == kInfoTab) {
-            // Pages that read the device once show what it says now.
-            m_dlgInfo.Refresh();
-        } else if (index == kUsbTab) {
-            m_dlgUSB.Refresh();
-        } else if (index == kSwitchTab) {
-            m_dlgSwitch.Refresh();
         }
     }
     if (auto* tab = Item<win::TabControl>(IDC_TAB)) {

@@ -20,11 +20,6 @@ bool CDlgSwitch::OnInitDialog() {
     return true;
 }
 
-void CDlgSwitch::Refresh() {
-    m_nBTState = GetBTPower();
-    SetDlgItemText(IDC_BTN_BT, m_nBTState == 0 ? u"BT(Off)" : u"BT(On)");
-}
-
 void CDlgSwitch::OnCommand(int id, int code) {
     if (code != win::BN_CLICKED || id != IDC_BTN_BT) {
         return;

@@ -13,14 +13,9 @@ CDlgUSB::CDlgUSB() : win::Dialog(UsbPageTemplate()) {}
 
 bool CDlgUSB::OnInitDialog() {
     win::Dialog::OnInitDialog();
-    Refresh();
+    CheckDlgButton(GetUSBMode() != 0 ? IDC_RADIO_MASSSTORAGE : IDC_RADIO_ACTIVESYNC,
+                   win::BST_CHECKED);
     return true;
-}
-
-void CDlgUSB::Refresh() {
-    const bool massStorage = GetUSBMode() != 0;
-    CheckDlgButton(IDC_RADIO_MASSSTORAGE, massStorage ? win::BST_CHECKED : win::BST_UNCHECKED);
-    CheckDlgButton(IDC_RADIO_ACTIVESYNC, massStorage ? win::BST_UNCHECKED : win::BST_CHECKED);
 }
 
 void CDlgUSB::OnCommand(int id, int code) {

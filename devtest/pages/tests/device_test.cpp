@@ -76,16 +76,67 @@ TEST_F(DeviceTest, DevInfoShowsTheIdentifierTextsAndCard) {
                   "uuid:4142430044556677\r\n8899AABBCCDDEEFF\r\nuuid(ASCII):ABC\r\nOEM:V5520"
                   "\r\nPlatformType:PocketPC\r\nOSVersion:WinCE\n6.0"
                   "\r\nCard SerialID:001122334455\r\n66778899AABBCCDDEEFF");
-        // Without the card the page, chosen again, ends after the OS version.
-        sim::RemoveCard();
-        SelectTab(3);
-        const std::string text = Utf8(TextOf(dlg.PageAt(3), IDC_STATIC_INFO));
-        EXPECT_EQ(text.find("Card SerialID"), std::string::npos) << text;
     });
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("00-11-22-33-44-55-66-77-88-99-AA-BB-CC-DD-EE-FF-"), std::string::npos)
         << out;
     EXPECT_NE(out.find("open gsensor \r\n"), std::string::npos) << out;
+    // Without the card the page ends after the OS version.
+    sim::RemoveCard();
+    RunMain([&](CDlgMain& dlg) {
+        const std::string text = Utf8(TextOf(dlg.PageAt(3), IDC_STATIC_INFO));
+        EXPECT_TRUE(text.ends_with("OSVersion:WinCE\n6.0")) << text;
+    });
+}
+
+/// What the DevInfo, USB and Switch pages show.
+struct Shown {
+    std::u16string info;
+    int massStorage = 0;
+    int activeSync = 0;
+    std::u16string bluetooth;
+    bool operator==(const Shown&) const = default;
+};
+
+void PrintTo(const Shown& shown, std::ostream* out) {
+    *out << "{" << Utf8(shown.info) << ", " << shown.massStorage << ", " << shown.activeSync << ", "
+         << Utf8(shown.bluetooth) << "}";
+}
+
+TEST_F(DeviceTest, DevInfoUsbAndSwitchReadTheDeviceOnceAtTheStart) {
+    ASSERT_TRUE(sim::InsertCard());
+    ASSERT_TRUE(sim::StoreCardId(std::vector<uint8_t>(16, 0xAB)));
+    ASSERT_TRUE(sim::StoreUsbClient(sim::kSerialClient));
+    ASSERT_TRUE(sim::StoreBluetoothPower(0));
+    Shown atStart;
+    std::vector<Shown> afterTabs;
+    ::testing::internal::CaptureStdout();
+    RunMain([&](CDlgMain& dlg) {
+        auto shown = [&] {
+            return Shown{TextOf(dlg.PageAt(3), IDC_STATIC_INFO),
+                         dlg.PageAt(6).IsDlgButtonChecked(IDC_RADIO_MASSSTORAGE),
+                         dlg.PageAt(6).IsDlgButtonChecked(IDC_RADIO_ACTIVESYNC),
+                         TextOf(dlg.PageAt(7), IDC_BTN_BT)};
+        };
+        atStart = shown();
+        // The device changes from outside; choosing the tabs only shows the pages.
+        sim::StoreDeviceUuid(std::vector<uint8_t>(16, 0x41));
+        sim::RemoveCard();
+        sim::StoreUsbClient(sim::kMassStorageClient);
+        sim::StoreBluetoothPower(1);
+        for (int tab : {3, 6, 7, 0, 3, 6, 7}) {
+            SelectTab(tab);
+            afterTabs.push_back(shown());
+        }
+    });
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(atStart.info.find(u"Card SerialID"), std::u16string::npos);
+    EXPECT_EQ(atStart.activeSync, win::BST_CHECKED);
+    EXPECT_EQ(atStart.bluetooth, u"BT(Off)");
+    EXPECT_EQ(afterTabs, std::vector<Shown>(7, atStart));
+    const std::string trace = "AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-AB-";
+    EXPECT_NE(out.find(trace), std::string::npos) << out;
+    EXPECT_EQ(out.find(trace), out.rfind(trace)) << "the card trace once: " << out;
 }
 
 TEST_F(DeviceTest, DevInfoAsksForTheOsVersionWith128Bytes) {
@@ -300,11 +351,6 @@ TEST_F(DeviceTest, UsbAndBluetoothButtonsReachTheirDrivers) {
         EXPECT_EQ(sim::CurrentUsbClient().value(), sim::kMassStorageClient);
         wt::Click(dlg.PageAt(6), IDC_RADIO_ACTIVESYNC);
         EXPECT_EQ(sim::CurrentUsbClient().value(), sim::kSerialClient);
-        // Changed from outside: the page, chosen again, shows it.
-        sim::StoreUsbClient(sim::kMassStorageClient);
-        SelectTab(0);
-        SelectTab(6);
-        EXPECT_EQ(dlg.PageAt(6).IsDlgButtonChecked(IDC_RADIO_MASSSTORAGE), win::BST_CHECKED);
 
         SelectTab(7);
         const std::u16string before = TextOf(dlg.PageAt(7), IDC_BTN_BT);

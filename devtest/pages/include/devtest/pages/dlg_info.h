@@ -8,10 +8,10 @@ namespace devtest {
 class CDlgInfo : public hh::win::Dialog {
 public:
     CDlgInfo();
-    /// Collects the four items and the card's identifier and shows the text.
-    void Refresh();
 
 protected:
+    /// Collects the four items and the card's identifier and shows the text
+    /// (the device is read once).
     bool OnInitDialog() override;
 };
 

@@ -10,8 +10,6 @@ namespace devtest {
 class CDlgSwitch : public hh::win::Dialog {
 public:
     CDlgSwitch();
-    /// Reads the Bluetooth state again and names it on the button.
-    void Refresh();
     uint32_t BTState() const { return m_nBTState; }
 
 protected:

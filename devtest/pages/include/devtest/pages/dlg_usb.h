@@ -8,10 +8,9 @@ namespace devtest {
 class CDlgUSB : public hh::win::Dialog {
 public:
     CDlgUSB();
-    /// Checks the button of the mode the library reports.
-    void Refresh();
 
 protected:
+    /// Checks the button of the mode the library reports (the device is read once).
     bool OnInitDialog() override;
     void OnCommand(int id, int code) override;
 };
