@@ -61,9 +61,9 @@ void Calibration::ShowAzimuth() {
 }
 
 void Calibration::OnAzimuthPoll() {
-    // A compass that could not be opened (its driver unavailable) is tried
-    // again at each poll, so the azimuth comes back with the driver.
-    if (m_compass.IsOpen() == 0 && m_compass.Open() == 0) {
+    // A compass that could not be opened is left closed: the poll neither
+    // waits on the events nor asks for the direction.
+    if (m_compass.IsOpen() == 0) {
         return;
     }
     const uint32_t result = m_events.Wait(kAzimuthWaitMs);

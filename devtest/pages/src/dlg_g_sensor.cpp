@@ -27,11 +27,8 @@ bool CDlgG_Sensor::OnInitDialog() {
 }
 
 void CDlgG_Sensor::OnTimer(std::uintptr_t id) {
+    // A closed sensor stays closed, as on the Sensor page.
     if (id != TIMER_GSENSOR || !m_pGSensor) {
-        return;
-    }
-    // As on the Sensor page, a closed sensor is opened again at each tick.
-    if (!m_pGSensor->IsOpen() && !m_pGSensor->Open()) {
         return;
     }
     _XYZ_POSITION position{};

@@ -102,12 +102,9 @@ void CDlgSensor::OnTimer(std::uintptr_t id) {
 }
 
 void CDlgSensor::ReadSensor() {
-    if (!m_pSensor) {
-        return;
-    }
     // A sensor that could not be opened, or that a refused reading closed,
-    // is opened again, so the values come back with the driver.
-    if (!m_pSensor->IsOpen() && !m_pSensor->Open()) {
+    // stays closed: its readings fail and the values shown stay.
+    if (!m_pSensor) {
         return;
     }
     int altitude = 0;

@@ -3,6 +3,7 @@
 
 #include "page_fixture.h"
 
+#include <devtest/core/calibration.h>
 #include <devtest/core/info_text.h>
 #include <devtest/core/page_tables.h>
 #include <devtest/core/sensor_text.h>
@@ -232,29 +233,96 @@ TEST_F(DeviceTest, SensorPagesFollowTheBarometerCompassAndAccelerometer) {
     });
 }
 
-TEST_F(DeviceTest, PagesComeBackWithTheirDrivers) {
+TEST_F(DeviceTest, SensorsThatCouldNotOpenStayClosedUntilTheNextStart) {
     ASSERT_TRUE(sim::StoreBarometer({100, 101325, 260}));
     ASSERT_TRUE(sim::StoreAcceleration({4, 5, 6}));
     for (const char* name : {"PSA1", "SMB1", "ECD1"}) {
         ASSERT_TRUE(sim::SetDriverAvailable(name, false));
     }
+    sys::Event test =
+        sys::Event::Create(sys::EventReset::Manual, false, kCalEventNames[CAL_EVENT_TEST]);
     RunMain([&](CDlgMain& dlg) {
         Advance(1000ms);
-        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE), u"");
-        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_AZIMUTH), u"");
-        EXPECT_EQ(TextOf(dlg.PageAt(8), IDC_STATIC_POSITION), u"Position(x,y,z):");
+        // The drivers come back while the program runs: its sensors stay closed.
         for (const char* name : {"PSA1", "SMB1", "ECD1"}) {
             sim::SetDriverAvailable(name, true);
         }
+        sys::EventModify(test, sys::EVENT_SET);
+        Advance(2000ms);
+        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE), u"");
+        EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_AZIMUTH), u"");
+        EXPECT_EQ(TextOf(dlg.PageAt(8), IDC_STATIC_POSITION), u"Position(x,y,z):");
+        // The azimuth poll does nothing while the compass is closed: it
+        // neither waits on the events nor resets them.
+        EXPECT_EQ(sys::WaitForSingleObject(test, 0), sys::WAIT_OBJECT_0);
+    });
+    sys::EventModify(test, sys::EVENT_RESET);
+    // The next start finds them.
+    RunMain([&](CDlgMain& dlg) {
         EXPECT_TRUE(AdvanceUntil([&] {
             return TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE) == u"100  m" &&
                    !TextOf(dlg.PageAt(4), IDC_STATIC_AZIMUTH).empty() &&
                    TextOf(dlg.PageAt(8), IDC_STATIC_POSITION) == u"Position(X,Y,Z) :\r\n (4,5,6)";
         }));
-        // Off again: the values shown stay.
-        sim::SetDriverAvailable("PSA1", false);
+    });
+}
+
+/// A driver in front of a simulated one: it counts the opens and refuses
+/// every request while `refuse` is set, as a failing driver does.
+class RefusingDriver : public sys::StreamDriver {
+public:
+    explicit RefusingDriver(std::shared_ptr<sys::StreamDriver> inner) : m_inner(std::move(inner)) {}
+    std::unique_ptr<sys::StreamDevice> open(const sys::OpenRequest& request) override {
+        ++opens;
+        std::unique_ptr<sys::StreamDevice> device = m_inner->open(request);
+        return device ? std::make_unique<Device>(*this, std::move(device)) : nullptr;
+    }
+    std::atomic<bool> refuse{false};
+    std::atomic<int> opens{0};
+
+private:
+    struct Device : sys::StreamDevice {
+        Device(RefusingDriver& d, std::unique_ptr<sys::StreamDevice> i)
+            : driver(d), inner(std::move(i)) {}
+        bool ioControl(uint32_t code, std::span<const std::byte> in, std::span<std::byte> out,
+                       uint32_t* returned) override {
+            if (driver.refuse) {
+                sys::SetLastError(sys::ERROR_GEN_FAILURE);
+                return false;
+            }
+            return inner->ioControl(code, in, out, returned);
+        }
+        RefusingDriver& driver;
+        std::unique_ptr<sys::StreamDevice> inner;
+    };
+    std::shared_ptr<sys::StreamDriver> m_inner;
+};
+
+TEST_F(DeviceTest, ARefusedReadingClosesItsSensorForGood) {
+    ASSERT_TRUE(sim::StoreBarometer({100, 101325, 260}));
+    ASSERT_TRUE(sim::StoreAcceleration({4, 5, 6}));
+    auto barometer = std::make_shared<RefusingDriver>(std::make_shared<sim::BarometerDriver>());
+    auto gsensor = std::make_shared<RefusingDriver>(std::make_shared<sim::GSensorDriver>());
+    sys::RegisterStreamDriver("PSA", barometer);
+    sys::RegisterStreamDriver("SMB", gsensor);
+    RunMain([&](CDlgMain& dlg) {
+        EXPECT_TRUE(AdvanceUntil([&] {
+            return TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE) == u"100  m" &&
+                   TextOf(dlg.PageAt(8), IDC_STATIC_POSITION) == u"Position(X,Y,Z) :\r\n (4,5,6)";
+        }));
+        barometer->refuse = true;
+        gsensor->refuse = true;
         Advance(1000ms);
+        barometer->refuse = false;
+        gsensor->refuse = false;
+        sim::StoreBarometer({-5, 100000, 700});
+        sim::StoreAcceleration({7, 8, 9});
+        Advance(2000ms);
+        // Each was opened once, and shows what it showed before the refusal.
+        EXPECT_EQ(barometer->opens, 1);
+        EXPECT_EQ(gsensor->opens, 1);
         EXPECT_EQ(TextOf(dlg.PageAt(4), IDC_STATIC_ALTITUDE), u"100  m");
+        EXPECT_EQ(TextOf(dlg.PageAt(8), IDC_STATIC_POSITION), u"Position(X,Y,Z) :\r\n (4,5,6)");
     });
 }
 
