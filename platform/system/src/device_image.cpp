@@ -4,6 +4,7 @@
 #include "platform/system/error.h"
 #include "platform/system/files.h"
 #include "platform/system/posix.h"
+#include "platform/system/registry.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -106,6 +107,20 @@ constexpr ImageItem kImage[] = {
      "52.5163,13.3777\r\n52.3906,13.0645\r\n"},
 };
 
+// The registry values a device holds from its making, as its own image
+// carries them: the sample counts of the compass driver's two calibrations,
+// which the library reads and the device test shows its progress against.
+struct RegistryItem {
+    const char16_t* key;
+    const char16_t* name;
+    uint32_t value;
+};
+
+constexpr RegistryItem kRegistry[] = {
+    {u"Drivers\\BuiltIn\\Compass", u"Calibration_Horizontal", 200},
+    {u"Drivers\\BuiltIn\\Compass", u"Calibration_Vertical", 100},
+};
+
 std::string Narrow(std::u16string_view text) {
     std::string out;
     for (char16_t c : text) {
@@ -114,7 +129,47 @@ std::string Narrow(std::u16string_view text) {
     return out;
 }
 
+// Writes each registry value of the image that is missing, in one
+// transaction; a value that is there (a user set it) is kept as it is.
+bool ProvisionRegistry(std::string& error) {
+    RegistryTransaction transaction;
+    long result = transaction.error();
+    for (const RegistryItem& item : kRegistry) {
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        HKEY key = nullptr;
+        result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, item.key, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr);
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        uint32_t size = 0;
+        result = RegQueryValueExW(key, item.name, nullptr, nullptr, nullptr, &size);
+        if (result == ERROR_FILE_NOT_FOUND) {
+            result =
+                RegSetValueExW(key, item.name, 0, REG_DWORD,
+                               reinterpret_cast<const uint8_t*>(&item.value), sizeof item.value);
+        }
+        RegCloseKey(key);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = RegFlushKey(HKEY_LOCAL_MACHINE);
+    }
+    if (result != ERROR_SUCCESS) {
+        error = "cannot write the device registry (error " + std::to_string(result) +
+                "): " + RegistryFailureText();
+        return false;
+    }
+    return true;
+}
+
 bool Provision(std::string& error) {
+    // The registry first: a root whose registry cannot be written gets no
+    // files either, so that the next start provisions it whole.
+    if (!ProvisionRegistry(error)) {
+        return false;
+    }
     for (const auto& item : kImage) {
         const std::string where = Narrow(item.path);
         if (item.kind == ImageItem::Folder) {

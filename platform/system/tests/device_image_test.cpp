@@ -1,9 +1,11 @@
 #include <platform/system/device_image.h>
 #include <platform/system/error.h>
 #include <platform/system/files.h>
+#include <platform/system/registry.h>
 #include <platform/system/testing.h>
 
 #include <cstring>
+#include <optional>
 
 namespace hh::sys {
 namespace {
@@ -72,10 +74,75 @@ TEST_F(DeviceImageTest, LeavesAnExistingDeviceAlone) {
 
     // A root holding only the state folder is still new.
     std::filesystem::remove_all(root_);
-    WriteHost(root_ / ".device/registry.db", "db");
+    WriteHost(root_ / ".device/boot", "1");
     ASSERT_TRUE(PrepareDeviceRoot(error)) << error;
     EXPECT_TRUE(std::filesystem::exists(root_ / "SDMMC/Restel/Path.xml"));
-    EXPECT_EQ(ReadHost(root_ / ".device/registry.db"), "db");
+    EXPECT_EQ(ReadHost(root_ / ".device/boot"), "1");
+}
+
+/// The compass calibrations' counts as the registry holds them (nullopt when absent).
+std::optional<uint32_t> CalibrationCount(const char16_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    uint32_t size = sizeof value;
+    const long result =
+        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<uint8_t*>(&value), &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? std::optional<uint32_t>(value) : std::nullopt;
+}
+
+TEST_F(DeviceImageTest, ANewDeviceHoldsTheCalibrationCountsAndKeepsTheUsersOwn) {
+    struct Case {
+        const char* what;
+        std::optional<uint32_t> userHorizontal; // set before the first start
+        std::optional<uint32_t> horizontal;
+        std::optional<uint32_t> vertical;
+    };
+    const Case cases[] = {
+        {"fresh", std::nullopt, 200, 100},
+        {"a count the user set first", 300, 300, 100},
+        {"a count of 0 the user set first", 0, 0, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(root_);
+        if (c.userHorizontal) {
+            HKEY key = nullptr;
+            ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", 0, nullptr,
+                                      0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            RegSetValueExW(key, u"Calibration_Horizontal", 0, REG_DWORD,
+                           reinterpret_cast<const uint8_t*>(&*c.userHorizontal), 4);
+            RegCloseKey(key);
+        }
+        std::string error;
+        ASSERT_TRUE(PrepareDeviceRoot(error)) << error;
+        EXPECT_EQ(CalibrationCount(u"Calibration_Horizontal"), c.horizontal);
+        EXPECT_EQ(CalibrationCount(u"Calibration_Vertical"), c.vertical);
+    }
+    // An existing device keeps a registry without them: the user removed them.
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn\\Compass", 0, KEY_ALL_ACCESS, &key),
+        ERROR_SUCCESS);
+    RegDeleteValueW(key, u"Calibration_Vertical");
+    RegCloseKey(key);
+    std::string error;
+    ASSERT_TRUE(PrepareDeviceRoot(error)) << error;
+    EXPECT_EQ(CalibrationCount(u"Calibration_Vertical"), std::nullopt);
+}
+
+TEST_F(DeviceImageTest, ADamagedRegistryIsReportedAndNothingIsWritten) {
+    WriteHost(root_ / ".device/registry.db", std::string(8192, 'x'));
+    std::string error;
+    EXPECT_FALSE(PrepareDeviceRoot(error));
+    EXPECT_NE(error.find("cannot write the device registry"), std::string::npos) << error;
+    EXPECT_EQ(ReadHost(root_ / ".device/registry.db"), std::string(8192, 'x'));
+    EXPECT_FALSE(std::filesystem::exists(root_ / "SDMMC"));
 }
 
 TEST_F(DeviceImageTest, ExplainsARootThatCannotBeMade) {
