@@ -49,6 +49,7 @@ bool CDlgSensor::OnInitDialog() {
     m_hCalEvents.Create();
     win::Dialog::SetTimer(TIMER_AZIMUTH, kAzimuthMs);
 
+    // The counts are read once: the device holds them from its making.
     m_cal.SetSampleCounts(GetAdjustXYSampleCnt(), GetAdjustXZSampleCnt());
     return true;
 }
@@ -86,15 +87,10 @@ void CDlgSensor::OnTimer(std::uintptr_t id) {
         m_cal.OnMonitor();
         break;
     case TIMER_HALL_PROGRESS:
+        m_cal.OnHallProgress();
+        break;
     case TIMER_SIDE_PROGRESS:
-        // The counts are read again: a driver stores a missing one when its
-        // calibration is armed, after this page read them at its start.
-        m_cal.SetSampleCounts(GetAdjustXYSampleCnt(), GetAdjustXZSampleCnt());
-        if (id == TIMER_HALL_PROGRESS) {
-            m_cal.OnHallProgress();
-        } else {
-            m_cal.OnSideProgress();
-        }
+        m_cal.OnSideProgress();
         break;
     default:
         break;

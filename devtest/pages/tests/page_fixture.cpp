@@ -1,6 +1,7 @@
 #include "page_fixture.h"
 
 #include <platform/system/device_display.h>
+#include <platform/system/device_image.h>
 #include <platform/system/stream_device.h>
 #include <simulator/compass/compass_driver.h>
 #include <simulator/device/simulated_device.h>
@@ -18,6 +19,10 @@ std::string Utf8(std::u16string_view text) {
 
 void PageTest::SetUp() {
     DeviceRootTest::SetUp();
+    if (m_layout == sys::testing::RootLayout::Empty) {
+        std::string error;
+        ASSERT_TRUE(sys::PrepareDeviceRoot(error)) << error;
+    }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("HANDHELD_SCREEN", "480x272", 1);
     app_.emplace(u"V5520Demo");

@@ -22,6 +22,11 @@ namespace devtest::test {
 
 class PageTest : public hh::sys::testing::DeviceRootTest {
 protected:
+    /// On an empty root the device is new, and the program's start provisions
+    /// it as V5520Demo's does.
+    explicit PageTest(hh::sys::testing::RootLayout layout = hh::sys::testing::RootLayout::Volumes)
+        : DeviceRootTest(layout), m_layout(layout) {}
+
     void SetUp() override;
     void TearDown() override;
 
@@ -48,6 +53,7 @@ protected:
     int restarts_ = 0;
 
 private:
+    hh::sys::testing::RootLayout m_layout;
     std::atomic<bool> m_pumping{false};
     std::thread m_pump;
 };
