@@ -106,12 +106,14 @@ Surface PainterSurface(QPainter& painter, QSize size);
 inline constexpr char kNeverActivated[] = "hhNeverActivated";
 
 /// Gives widget the keyboard focus, activating its window first, when it is
-/// shown and enabled (a box or modal dialog that closes gives the focus back).
+/// enabled (a box or modal dialog that closes gives the focus back); a hidden
+/// widget gets it as SetHiddenFocus gives it.
 void GiveFocus(QWidget* widget);
 
 /// A hidden window may hold the keyboard focus, as in the window system: the
 /// keys of its window go to it until another window takes the focus or it is
-/// shown (then it has the focus as any window does). Null for none.
+/// shown (then it has the focus as any window does); activating its window
+/// again leaves it the focus. Null for none.
 void SetHiddenFocus(QWidget* widget);
 QWidget* HiddenFocus();
 /// Ends a hidden window's focus when Qt gives the focus to another window.

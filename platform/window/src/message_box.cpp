@@ -224,6 +224,9 @@ QWidget* TopLevelDialogWidget(const Window* owner) {
 /// given the focus back may not be active yet: then the focus it keeps for
 /// its activation (the owner's window, else the active one).
 QWidget* FocusBefore(const MessageBoxRecord& record) {
+    if (QWidget* hidden = detail::HiddenFocus()) {
+        return hidden;
+    }
     if (QWidget* focus = QApplication::focusWidget()) {
         return focus;
     }

@@ -4,6 +4,7 @@
 #include <platform/window/window.h>
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
@@ -92,6 +93,31 @@ namespace {
 
 QPointer<QWidget> g_hiddenFocus;
 
+// Another widget taking the focus ends a hidden window's focus, except when
+// its window is activated again: then the window system gives the keys back
+// to the window that had them.
+class HiddenFocusTracker : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // A dialog shown tells its window's focus widget (or itself) of a focus
+        // it does not give: only a widget that has the focus counts.
+        if (event->type() == QEvent::FocusIn && g_hiddenFocus && watched->isWidgetType() &&
+            watched == QApplication::focusWidget()) {
+            const auto* widget = static_cast<QWidget*>(watched);
+            const bool reactivated =
+                static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason &&
+                widget->window() == g_hiddenFocus->window();
+            if (!reactivated) {
+                g_hiddenFocus = nullptr;
+            }
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 void SetHiddenFocus(QWidget* widget) {
@@ -108,15 +134,17 @@ QWidget* HiddenFocus() {
 }
 
 void TrackHiddenFocus() {
-    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
-        if (now) {
-            g_hiddenFocus = nullptr;
-        }
-    });
+    qApp->installEventFilter(new HiddenFocusTracker(qApp));
 }
 
 void GiveFocus(QWidget* widget) {
-    if (!widget || !widget->isVisible() || !widget->isEnabled()) {
+    if (!widget || !widget->isEnabled()) {
+        return;
+    }
+    // Focus follows the active window: a window of the desktop is activated first.
+    if (!widget->isVisible()) {
+        widget->window()->activateWindow();
+        SetHiddenFocus(widget);
         return;
     }
     g_hiddenFocus = nullptr;

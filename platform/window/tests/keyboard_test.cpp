@@ -440,6 +440,17 @@ TEST_P(KeyboardTest, AHiddenWindowGivenTheFocusGetsTheKeysUntilAnotherTakesIt) {
         EXPECT_EQ(page.keys, (std::vector<int>{'A', 0xC1}));
         EXPECT_EQ(dialog.GetDlgItemText(1000), u"") << "the edit got no key";
 
+        // Its window activated again, or a box answered, it has the keys back.
+        dialog.GetDlgItem(1000)->Widget()->setFocus(Qt::ActiveWindowFocusReason);
+        EXPECT_TRUE(page.HasFocus());
+        const Outcome box = AnswerOnUiThread(&dialog, MB_OK, VK_RETURN);
+        EXPECT_EQ(box.answer, IDOK);
+        EXPECT_EQ(box.focused, u"OK");
+        EXPECT_TRUE(page.HasFocus());
+        EXPECT_TRUE(t::PressKeyOnKeyboard('C'));
+        EXPECT_EQ(page.keys, (std::vector<int>{'A', 0xC1, 'C'}));
+        EXPECT_EQ(dialog.GetDlgItemText(1000), u"");
+
         // Shown, the page keeps the focus as a shown window does.
         page.ShowWindow(SW_SHOW);
         EXPECT_TRUE(page.HasFocus());
@@ -452,7 +463,7 @@ TEST_P(KeyboardTest, AHiddenWindowGivenTheFocusGetsTheKeysUntilAnotherTakesIt) {
         dialog.GetDlgItem(1000)->SetFocus();
         EXPECT_FALSE(page.HasFocus());
         EXPECT_TRUE(t::PressKeyOnKeyboard('B'));
-        EXPECT_EQ(page.keys.size(), 2u);
+        EXPECT_EQ(page.keys.size(), 3u);
         EXPECT_EQ(dialog.GetDlgItemText(1000), u"b");
     });
 }
