@@ -254,6 +254,10 @@ struct CopyBatch::State {
     std::string stagedFinal;
     /// A folder made whose renaming found no slot after a failure.
     bool stagedLeft = false;
+    /// Folders made inside the folder being made (MakeFolder), with the
+    /// number of copies added before each: removed after a failure that came
+    /// before them.
+    std::vector<std::pair<uint64_t, std::u16string>> madeInside;
 
     Entry& At(uint64_t sequence) const {
         const std::size_t slot = sequence % kSlots;
@@ -413,7 +417,10 @@ struct CopyBatch::State {
         if (ready == 0) {
             return false;
         }
-        if (stoppedAt || callerWaits || added - named >= kSlots || open >= mostOpen ||
+        // A caller that waits for the end does not hurry the flush: on a disk
+        // one flush made before the last copies are written would only be
+        // followed by another for them.
+        if (stoppedAt || added - named >= kSlots || open >= mostOpen ||
             (finishing && written == added)) {
             return true;
         }
@@ -632,6 +639,20 @@ struct CopyBatch::State {
     // when the renaming fails.
     bool CloseAfterFailure() {
         uint32_t error = 0;
+        // The copies first, then the folders made after the failure, latest
+        // first so that each is empty when it goes, and only then the folder
+        // being made is renamed into place.
+        for (uint64_t i = *stoppedAt; i < added; ++i) {
+            if (!At(i).isFolder) {
+                At(i).Reset(false);
+            }
+        }
+        for (auto it = madeInside.rbegin(); it != madeInside.rend(); ++it) {
+            if (it->first > *stoppedAt) {
+                RemoveDirectory(it->second);
+            }
+        }
+        madeInside.clear();
         for (uint64_t i = *stoppedAt; i < added; ++i) {
             Entry& entry = At(i);
             if (entry.isFolder && error == 0) {
@@ -775,6 +796,16 @@ std::optional<std::u16string> CopyBatch::BeginFolder(std::u16string_view path) {
         return staged;
     }
     return std::nullopt;
+}
+
+bool CopyBatch::MakeFolder(std::u16string_view path) {
+    State& s = *state_;
+    if (!CreateDirectory(path)) {
+        return false;
+    }
+    std::lock_guard lock(s.mutex);
+    s.madeInside.emplace_back(s.added, std::u16string(path));
+    return true;
 }
 
 void CopyBatch::EndFolder() {

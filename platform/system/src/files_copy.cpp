@@ -151,11 +151,28 @@ bool CopyRange(int in, int out, off_t offset, off_t length) {
     return true;
 }
 
+namespace {
+
+// The process's file mode mask, read once: the copies are made with their
+// source's permission bits, which the mask may have taken some of.
+mode_t ProcessUmask() {
+    static const mode_t mask = [] {
+        const mode_t old = ::umask(0);
+        ::umask(old);
+        return old;
+    }();
+    return mask;
+}
+
+} // namespace
+
 bool FinishCopy(int in, const struct stat& st, int out) {
     const uint32_t bits = StoredAttributesOf(in);
     const mode_t mode = st.st_mode & 0777;
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    return ::fchmod(out, mode) == 0 && (!bits || WriteAttributes(out, bits, false)) &&
+    // A copy is made with its mode; only bits the mask took need setting.
+    const bool modeKept = (mode & ProcessUmask()) == 0;
+    return (modeKept || ::fchmod(out, mode) == 0) && (!bits || WriteAttributes(out, bits, false)) &&
            ::futimens(out, times) == 0;
 }
 

@@ -112,19 +112,27 @@ struct TreeCopy {
     // contents are on the disk (the folders below it are then made inside it).
     bool Level(std::u16string_view pattern, std::u16string_view src, std::u16string_view dst,
                bool inMadeFolder) {
+        // Inside a folder made under a temporary name nobody sees a new
+        // folder, and the batch removes it again after a failure that came
+        // before it: the copies ahead need not be waited for.
+        if (inMadeFolder) {
+            if (batch.Failed()) {
+                return false;
+            }
+            // In a folder made here no target exists yet.
+            const bool made = batch.MakeFolder(dst);
+            return Entries(pattern, src, dst, made, inMadeFolder);
+        }
         if (!batch.WaitWritten()) {
             return false;
         }
-        if (!inMadeFolder) {
-            if (const std::optional<std::u16string> made = batch.BeginFolder(dst)) {
-                const bool copied = Entries(pattern, src, *made, true, true);
-                batch.EndFolder();
-                return copied;
-            }
+        if (const std::optional<std::u16string> made = batch.BeginFolder(dst)) {
+            const bool copied = Entries(pattern, src, *made, true, true);
+            batch.EndFolder();
+            return copied;
         }
-        // In a folder made here no target exists yet.
         const bool made = sys::CreateDirectory(dst);
-        return Entries(pattern, src, dst, made, inMadeFolder);
+        return Entries(pattern, src, dst, made, false);
     }
 
     // The entries of one folder level: files are added to the batch, folders

@@ -401,6 +401,38 @@ INSTANTIATE_TEST_SUITE_P(Trees, StopAtOnceTest,
                                            StopCase{"pipe_in_a_folder", "sub"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// In a destination that does not exist yet, the folders after a failed copy
+// are made without waiting for the copies ahead; the failure takes them away
+// again, so that what appears holds nothing made after the failing entry.
+TEST_F(CopyEngineTest, AFailureInANewDestinationLeavesNoLaterFolder) {
+    const std::filesystem::path src = root_ / "SDMMC/Src";
+    for (const char* name : {"a", "b", "c", "d", "e", "f"}) {
+        WriteHost(src / name / "x.dat", "new");
+        WriteHost(src / name / "deeper" / "y.dat", "new");
+    }
+    std::vector<std::string> order;
+    for (const std::u16string& name : SearchOrder(u"\\SDMMC\\Src")) {
+        order.emplace_back(name.begin(), name.end());
+    }
+    ASSERT_EQ(order.size(), 6u);
+    // The first file of the first folder in walk order fails.
+    std::filesystem::remove_all(src / order[0]);
+    std::filesystem::create_directories(src / order[0]);
+    ASSERT_EQ(::mkfifo((src / order[0] / "x.dat").c_str(), 0644), 0);
+    WriteHost(src / order[0] / "z.dat", "new");
+    uint32_t counter = 0;
+    EXPECT_EQ(Copy(u"\\SDMMC\\Src", u"\\ResidentFlash\\Dst", counter), 0);
+    EXPECT_EQ(g_dwLastCopyError, sys::ERROR_ACCESS_DENIED);
+    const std::filesystem::path dst = root_ / "ResidentFlash/Dst";
+    EXPECT_TRUE(std::filesystem::is_directory(dst / order[0])) << "made before the failure";
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        EXPECT_FALSE(ExistsHost(dst / order[i])) << order[i] << " was made after the failure";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(root_ / "ResidentFlash")) {
+        EXPECT_EQ(entry.path().filename(), "Dst") << "a folder left under a temporary name";
+    }
+}
+
 // The copied-file counter moves as each file is written, whatever its size:
 // a thread reads it under the copy mutex, as the progress display does, while
 // five large files are copied, and sees it go up one file at a time before

@@ -239,6 +239,12 @@ public:
     /// failure the folder is renamed with what was copied into it before the
     /// failed copy.
     void EndFolder();
+    /// Makes a folder inside the folder BeginFolder made, without waiting for
+    /// the copies ahead: nobody sees it before the renaming. After a failure
+    /// it is removed again if it was made after the failed copy was added,
+    /// so that what is renamed into place holds nothing made after that copy.
+    /// False (CreateDirectory's error) when it could not be made.
+    bool MakeFolder(std::u16string_view path);
     /// Waits until every copy added so far is written (not yet named). False,
     /// with the last error set to its error, when one of them failed.
     bool WaitWritten();
