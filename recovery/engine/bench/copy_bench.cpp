@@ -11,7 +11,8 @@
 // no file is ever torn by a power loss; cp -a never waits. On a disk the
 // like-for-like peer is therefore cp -a followed by a flush of the file system
 // (sync -f), in memory (tmpfs, ramfs: nothing to flush) cp -a alone.
-// Reported: the times (copytree_s, cp_a_s, cp_a_sync_s), the peer's time
+// Reported: the median times of the iterations (copytree_s, cp_a_s,
+// cp_a_sync_s), the peer's median time
 // divided by CopyTree's (peer_over_copytree: above 1 means CopyTree is
 // faster), whether the file system is in memory (in_memory), the CPU time of
 // each side (all of CopyTree's threads), and for the small tree the counting
@@ -29,6 +30,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -125,6 +127,12 @@ void Settle(const fs::path& root) {
     }
 }
 
+double Median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    const std::size_t n = times.size();
+    return n == 0 ? 0 : n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
 bool InMemory(const fs::path& folder) {
     struct statfs st {};
     return ::statfs(folder.c_str(), &st) == 0 &&
@@ -134,7 +142,7 @@ bool InMemory(const fs::path& folder) {
 // Runs cp -a and returns its time; flushed gets the time until the file
 // system has also written back what it left (cp -a and then sync -f, the
 // guarantee CopyTree gives).
-double RunCpA(const fs::path& from, const fs::path& to, double& cpu, double& flushed) {
+double RunCpA(const fs::path& from, const fs::path& to, double& cpu, std::vector<double>& flushed) {
     std::string src = from.string();
     std::string dst = to.string();
     char* argv[] = {const_cast<char*>("cp"), const_cast<char*>("-a"), src.data(), dst.data(),
@@ -150,7 +158,7 @@ double RunCpA(const fs::path& from, const fs::path& to, double& cpu, double& flu
     cpu += CpuSeconds(RUSAGE_CHILDREN) - before;
     const double seconds = Seconds(Clock::now() - start);
     Settle(to.parent_path());
-    flushed += Seconds(Clock::now() - start);
+    flushed.push_back(Seconds(Clock::now() - start));
     return seconds;
 }
 
@@ -160,9 +168,12 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
     const fs::path hostSource = root.root / "SDMMC" / name;
     const std::u16string source = u"\\SDMMC\\" + std::u16string(name, name + std::strlen(name));
     std::vector<fs::path> copies;
+    // Each side's time of every iteration; the medians are reported, so that
+    // one iteration that a shared machine held back does not decide the ratio.
+    std::vector<double> copyTimes;
+    std::vector<double> cpTimes;
+    std::vector<double> cpFlushedTimes;
     double copySeconds = 0;
-    double cpSeconds = 0;
-    double cpFlushedSeconds = 0;
     double countSeconds = 0;
     double copyCpu = 0;
     double cpCpu = 0;
@@ -180,7 +191,7 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
         double cp = 0;
         if (cpFirst) {
             Settle(root.root);
-            cp = RunCpA(hostSource, cpTarget, cpCpu, cpFlushedSeconds);
+            cp = RunCpA(hostSource, cpTarget, cpCpu, cpFlushedTimes);
         }
         Settle(root.root);
         auto start = Clock::now();
@@ -199,7 +210,7 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
         copyCpu += CpuSeconds(RUSAGE_SELF) - cpuBefore;
         if (!cpFirst) {
             Settle(root.root);
-            cp = RunCpA(hostSource, cpTarget, cpCpu, cpFlushedSeconds);
+            cp = RunCpA(hostSource, cpTarget, cpCpu, cpFlushedTimes);
         }
         cpFirst = !cpFirst;
         if (cp < 0) {
@@ -208,21 +219,24 @@ void CompareWithCp(benchmark::State& state, const char* name, bool countToo) {
         }
         state.SetIterationTime(Seconds(done - countedAt));
         copySeconds += Seconds(done - countedAt);
+        copyTimes.push_back(Seconds(done - countedAt));
         countSeconds += Seconds(countedAt - start);
-        cpSeconds += cp;
+        cpTimes.push_back(cp);
     }
     for (const fs::path& copy : copies) {
         fs::remove_all(copy);
     }
     if (copySeconds > 0) {
         double n = static_cast<double>(state.iterations());
-        state.counters["copytree_s"] = copySeconds / n;
-        state.counters["cp_a_s"] = cpSeconds / n;
-        state.counters["cp_a_sync_s"] = cpFlushedSeconds / n;
+        const double copyMedian = Median(copyTimes);
+        const double cpMedian = Median(cpTimes);
+        const double cpFlushedMedian = Median(cpFlushedTimes);
+        state.counters["copytree_s"] = copyMedian;
+        state.counters["cp_a_s"] = cpMedian;
+        state.counters["cp_a_sync_s"] = cpFlushedMedian;
         const bool inMemory = InMemory(root.root);
         state.counters["in_memory"] = inMemory ? 1 : 0;
-        state.counters["peer_over_copytree"] =
-            (inMemory ? cpSeconds : cpFlushedSeconds) / copySeconds;
+        state.counters["peer_over_copytree"] = (inMemory ? cpMedian : cpFlushedMedian) / copyMedian;
         state.counters["copytree_cpu_s"] = copyCpu / n;
         state.counters["cp_a_cpu_s"] = cpCpu / n;
         if (countToo) {
@@ -252,10 +266,12 @@ void BM_BigFile(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // An even number of iterations: each side goes first as often as the
+    // other, so what one leaves to the disk weighs on both alike.
     benchmark::RegisterBenchmark("CopyTree_vs_cp_a/10000_small_files", BM_SmallFiles)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
+        ->Iterations(4);
     int64_t mib = 512;
     if (const char* env = std::getenv("HH_COPY_BENCH_BIG_MIB")) {
         mib = std::atoll(env);
@@ -265,7 +281,7 @@ int main(int argc, char** argv) {
             ->Arg(mib)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(3);
+            ->Iterations(4);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
