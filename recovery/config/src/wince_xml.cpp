@@ -36,6 +36,28 @@ ReadResult ReadWholeFile(std::u16string_view cePath, std::string& bytes) {
     return ReadResult::Ok;
 }
 
+// Whether test holds for every node below document, in document order; stops
+// at the first that fails.
+template <typename Test>
+bool EveryNode(const pugi::xml_document& document, Test test) {
+    for (pugi::xml_node node = document.first_child(); node;) {
+        if (!test(node)) {
+            return false;
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        if (node) {
+            node = node.next_sibling();
+        }
+    }
+    return true;
+}
+
 // pugixml accepts a few things the device's parser rejects as not well formed:
 // several top-level elements, text outside the root element and an attribute
 // name given twice.
@@ -49,25 +71,17 @@ bool IsWellFormed(const pugi::xml_document& document, const std::string& bytes) 
     if (elements != 1) {
         return false;
     }
-    for (pugi::xml_node node = document.first_child(); node;) {
-        if (node.type() == pugi::node_element) {
-            std::set<std::string_view> names;
-            for (pugi::xml_attribute attribute : node.attributes()) {
-                if (!names.insert(attribute.name()).second) {
-                    return false;
-                }
+    const bool distinctNames = EveryNode(document, [](pugi::xml_node node) {
+        std::set<std::string_view> names;
+        for (pugi::xml_attribute attribute : node.attributes()) {
+            if (!names.insert(attribute.name()).second) {
+                return false;
             }
         }
-        if (node.first_child()) {
-            node = node.first_child();
-            continue;
-        }
-        while (node && !node.next_sibling()) {
-            node = node.parent();
-        }
-        if (node) {
-            node = node.next_sibling();
-        }
+        return true;
+    });
+    if (!distinctNames) {
+        return false;
     }
     // Text at the top level only shows when the buffer is read as a fragment.
     pugi::xml_document fragment;
@@ -86,7 +100,7 @@ bool IsWellFormed(const pugi::xml_document& document, const std::string& bytes) 
 bool ReferencesAreCharacters(const std::string& bytes) {
     pugi::xml_document written;
     written.load_buffer(bytes.data(), bytes.size(), kParseOptions & ~pugi::parse_escapes);
-    for (pugi::xml_node node = written.first_child(); node;) {
+    return EveryNode(written, [](pugi::xml_node node) {
         if (node.type() == pugi::node_pcdata && !ReferencesOnlyXmlCharacters(node.value())) {
             return false;
         }
@@ -95,18 +109,8 @@ bool ReferencesAreCharacters(const std::string& bytes) {
                 return false;
             }
         }
-        if (node.first_child()) {
-            node = node.first_child();
-            continue;
-        }
-        while (node && !node.next_sibling()) {
-            node = node.parent();
-        }
-        if (node) {
-            node = node.next_sibling();
-        }
-    }
-    return true;
+        return true;
+    });
 }
 
 // The depth of the deepest node below the document (the root element is at
