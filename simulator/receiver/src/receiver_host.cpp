@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <span>
 
 namespace hh::sim {
 
@@ -20,13 +21,6 @@ using SteadyClock = std::chrono::steady_clock;
 // A receiver does not wait for a terminal that stopped reading: what the line
 // cannot take within this time is dropped.
 constexpr int kWriteGiveUpMs = 1000;
-
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
 
 } // namespace
 
@@ -42,19 +36,23 @@ std::unique_ptr<PtyReceiverHost> PtyReceiverHost::Start(std::unique_ptr<BurstSou
     termios raw{};
     cfmakeraw(&raw);
     char name[128] = {};
-    if (openpty(&host->master_, &host->device_, name, &raw, nullptr) != 0) {
+    int master = -1;
+    int device = -1;
+    if (openpty(&master, &device, name, &raw, nullptr) != 0) {
         sys::SetLastErrorFromErrno(errno);
         return nullptr;
     }
+    host->master_ = sys::posix::Fd(master);
+    host->device_ = sys::posix::Fd(device);
     host->path_ = name;
-    int flags = ::fcntl(host->master_, F_GETFL);
-    host->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (flags < 0 || ::fcntl(host->master_, F_SETFL, flags | O_NONBLOCK | O_CLOEXEC) < 0 ||
-        ::fcntl(host->master_, F_SETFD, FD_CLOEXEC) < 0 || host->stopFd_ < 0) {
+    int flags = ::fcntl(master, F_GETFL);
+    host->stopFd_ = sys::posix::Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK | O_CLOEXEC) < 0 ||
+        ::fcntl(master, F_SETFD, FD_CLOEXEC) < 0 || !host->stopFd_.valid()) {
         sys::SetLastErrorFromErrno(errno);
         return nullptr;
     }
-    ::fcntl(host->device_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(device, F_SETFD, FD_CLOEXEC);
     PtyReceiverHost* raw_host = host.get();
     host->thread_ = std::thread([raw_host] { raw_host->run(); });
     return host;
@@ -62,21 +60,16 @@ std::unique_ptr<PtyReceiverHost> PtyReceiverHost::Start(std::unique_ptr<BurstSou
 
 PtyReceiverHost::~PtyReceiverHost() {
     stop();
-    CloseFd(device_);
-    CloseFd(master_);
-    CloseFd(stopFd_);
 }
 
 int PtyReceiverHost::takeDeviceFd() {
-    int fd = device_;
-    device_ = -1;
-    return fd;
+    return device_.release();
 }
 
 void PtyReceiverHost::stop() {
     if (thread_.joinable()) {
         uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(stopFd_.get(), &one, sizeof one);
         thread_.join();
     }
     stopped_ = true;
@@ -97,34 +90,14 @@ bool PtyReceiverHost::sendBurst() {
 }
 
 bool PtyReceiverHost::writeAll(const std::string& bytes) {
-    std::size_t done = 0;
-    auto giveUp = SteadyClock::now() + std::chrono::milliseconds(kWriteGiveUpMs);
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            return false;
-        }
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - SteadyClock::now());
-        if (left.count() <= 0) {
-            return true;
-        }
-        pollfd fds[2] = {{master_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-            return false;
-        }
-        if (fds[1].revents != 0 || (fds[0].revents & (POLLHUP | POLLERR))) {
-            return false;
-        }
-    }
-    return true;
+    const int stops[] = {stopFd_.get()};
+    const sys::posix::Written written = sys::posix::WriteAllPolled(
+        master_.get(), std::as_bytes(std::span(bytes.data(), bytes.size())),
+        SteadyClock::now() + std::chrono::milliseconds(kWriteGiveUpMs), stops);
+    // What the line did not take in time is dropped; a stop or a closed
+    // device end ends the host.
+    return written.end == sys::posix::WriteEnd::Done ||
+           written.end == sys::posix::WriteEnd::TimedOut;
 }
 
 void PtyReceiverHost::run() {
@@ -149,7 +122,7 @@ void PtyReceiverHost::run() {
                 std::chrono::ceil<std::chrono::milliseconds>(next - SteadyClock::now()).count());
             timeout = std::max(timeout, 0);
         }
-        pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        pollfd fds[2] = {{master_.get(), POLLIN, 0}, {stopFd_.get(), POLLIN, 0}};
         if (::poll(fds, 2, timeout) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -160,7 +133,7 @@ void PtyReceiverHost::run() {
             break;
         }
         if (fds[0].revents & POLLIN) {
-            ssize_t n = ::read(master_, buf, sizeof buf);
+            ssize_t n = ::read(master_.get(), buf, sizeof buf);
             if (n > 0) {
                 std::lock_guard lock(mutex_);
                 source_->receive(std::string_view(buf, static_cast<std::size_t>(n)));

@@ -9,6 +9,8 @@
 
 #include "simulator/gps/gps_receiver.h"
 
+#include <platform/system/posix.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -121,9 +123,9 @@ private:
     std::unique_ptr<BurstSource> source_;
     Pacing pacing_ = Pacing::RealTime;
     std::chrono::milliseconds period_{1000};
-    int master_ = -1;
-    int device_ = -1;
-    int stopFd_ = -1;
+    sys::posix::Fd master_;
+    sys::posix::Fd device_;
+    sys::posix::Fd stopFd_;
     std::string path_;
     std::mutex mutex_; // the source and writes to the line
     std::thread thread_;
