@@ -132,19 +132,9 @@ bool CopyRange(int in, int out, off_t offset, off_t length) {
         if (n <= 0) {
             return n == 0;
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::pwrite(out, buffer.data() + done,
-                                       static_cast<std::size_t>(n - done), inAt + done);
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w <= 0) {
-                if (w == 0) {
-                    errno = ENOSPC;
-                }
-                return false;
-            }
-            done += w;
+        if (!posix::WriteAllAt(
+                out, std::as_bytes(std::span(buffer.data(), static_cast<std::size_t>(n))), inAt)) {
+            return false;
         }
         inAt += n;
     }

@@ -35,11 +35,15 @@ void Fd::reset() {
     }
 }
 
-bool WriteAll(int fd, std::span<const std::byte> data, std::size_t* written) {
+namespace {
+
+// Writes all of data with write(rest, done), again after a signal.
+template <typename Write>
+bool WriteWhole(std::span<const std::byte> data, std::size_t* written, Write write) {
     std::size_t done = 0;
     bool ok = true;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t n = write(data.subspan(done), done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -56,6 +60,21 @@ bool WriteAll(int fd, std::span<const std::byte> data, std::size_t* written) {
         *written = done;
     }
     return ok;
+}
+
+} // namespace
+
+bool WriteAll(int fd, std::span<const std::byte> data, std::size_t* written) {
+    return WriteWhole(data, written, [fd](std::span<const std::byte> rest, std::size_t) {
+        return ::write(fd, rest.data(), rest.size());
+    });
+}
+
+bool WriteAllAt(int fd, std::span<const std::byte> data, off_t offset) {
+    return WriteWhole(
+        data, nullptr, [fd, offset](std::span<const std::byte> rest, std::size_t done) {
+            return ::pwrite(fd, rest.data(), rest.size(), offset + static_cast<off_t>(done));
+        });
 }
 
 bool WriteAll(int fd, std::string_view text, std::size_t* written) {

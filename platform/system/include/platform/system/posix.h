@@ -6,6 +6,8 @@
 
 #include <platform/system/error.h>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -40,6 +42,8 @@ private:
 /// given, tells how much went in either way.
 bool WriteAll(int fd, std::span<const std::byte> data, std::size_t* written = nullptr);
 bool WriteAll(int fd, std::string_view text, std::size_t* written = nullptr);
+/// WriteAll at a position of the file (pwrite), leaving the file offset as it is.
+bool WriteAllAt(int fd, std::span<const std::byte> data, off_t offset);
 
 /// How WriteAllPolled ended.
 enum class WriteEnd {
