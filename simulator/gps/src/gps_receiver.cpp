@@ -9,16 +9,54 @@
 namespace hh::sim {
 namespace {
 
-constexpr std::string_view kColdCommand = "$PGNVS,RSET,COLD";
 // Longer lines are not commands; dropping them bounds the line buffer.
 constexpr std::size_t kMaxCommandLine = 128;
+constexpr std::string_view kCommandPrefix = "PGNVS,RSET,";
 constexpr double kMetresPerDegree = 111320.0;
 constexpr double kKnotsPerMps = 1.943844;
 constexpr double kGeoidSeparation = 47.6;
-// How far the walk may stray before it turns back toward the start point.
-constexpr double kWalkRadius = 300.0;
-constexpr int kUsableSnr = 20;
-constexpr int kUsableElevation = 10;
+constexpr std::size_t kChannels = 12;
+
+// Signal levels, dB-Hz: a search finds a signal from kAcquireCn0 on, the
+// tracking loops hold it down to kLoseCn0, the navigation message decodes
+// from kDecodeCn0 and a measurement enters the fix from kUseCn0.
+constexpr double kAcquireCn0 = 27.0;
+constexpr double kLoseCn0 = 20.0;
+constexpr double kDecodeCn0 = 26.0;
+constexpr double kUseCn0 = 24.0;
+// C/N0 at the zenith and how far it falls toward the horizon.
+constexpr double kZenithCn0 = 48.0;
+constexpr double kHorizonDrop = 18.0;
+// The loops settle over a few seconds after acquisition: the reported level
+// starts this far below and rises by kSettleRate a second.
+constexpr double kSettleDeficit = 6.0;
+constexpr double kSettleRate = 1.5;
+// Slow fades (multipath as the satellite moves): a first-order Gauss-Markov
+// process of this deviation and correlation time.
+constexpr double kFadeSigma = 2.5;
+constexpr double kFadeSeconds = 90.0;
+constexpr double kNoiseSigma = 0.8;
+// Low satellites are hidden behind buildings and trees part of the time: at
+// most this share of the time at the mask, falling to kOpenSkyShare (a roof
+// edge, a passing lorry) at kClearElevation and above.
+constexpr double kObstructedShare = 0.7;
+constexpr double kOpenSkyShare = 0.04;
+constexpr double kClearElevation = 35.0;
+constexpr double kObstructionSeconds = 40.0;
+// Satellites lost less than this long ago are found again at once.
+constexpr double kReacquireWithin = 60.0;
+// One satellite broadcasts the whole almanac in 25 frames of 30 s.
+constexpr double kAlmanacSeconds = 750.0;
+// Range error of one measurement (user equivalent range error), metres, and
+// how long the position error takes to wander.
+constexpr double kUere = 2.5;
+constexpr double kErrorSeconds = 60.0;
+// Doppler velocity noise per unit of HDOP, metres a second per axis.
+constexpr double kVelocitySigma = 0.06;
+// Below this speed the course is not updated (it would only show the noise).
+constexpr double kCourseSpeed = 0.5;
+// Power-on: the receiver's boot before its search begins, seconds.
+constexpr double kBootSeconds = 2.0;
 
 double Radians(double degrees) {
     return degrees * std::numbers::pi / 180.0;
@@ -100,6 +138,53 @@ void AppendDate(std::string& out, const Utc& t) {
     AppendInt(out, t.year % 100, 2);
 }
 
+// GPS time at which the ephemeris (subframes 1, 2 and 3, each six seconds
+// long at the start of every thirty-second frame) is complete for a receiver
+// whose frame sync came at GPS time `sync`; subframes of two frames combine.
+double EphemerisComplete(double sync) {
+    double done = 0;
+    for (int j = 0; j < 3; ++j) {
+        const double start = 30.0 * std::ceil((sync - 6.0 * j) / 30.0) + 6.0 * j;
+        done = std::max(done, start + 6.0);
+    }
+    return done + 0.5;
+}
+
+// The command a line asks for: "$PGNVS,RSET,COLD", optionally with a right
+// "*hh" checksum; noise before the "$" is ignored.
+std::optional<GpsStart> Command(std::string_view line) {
+    const std::size_t dollar = line.rfind('$');
+    if (dollar == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view body = line.substr(dollar + 1);
+    if (const std::size_t star = body.find('*'); star != std::string_view::npos) {
+        char expected[3];
+        std::snprintf(expected, sizeof expected, "%02X", NmeaChecksum(body.substr(0, star)));
+        const std::string_view given = body.substr(star + 1);
+        if (given.size() != 2 ||
+            std::toupper(static_cast<unsigned char>(given[0])) != expected[0] ||
+            std::toupper(static_cast<unsigned char>(given[1])) != expected[1]) {
+            return std::nullopt;
+        }
+        body = body.substr(0, star);
+    }
+    if (!body.starts_with(kCommandPrefix)) {
+        return std::nullopt;
+    }
+    body.remove_prefix(kCommandPrefix.size());
+    if (body == "COLD") {
+        return GpsStart::Cold;
+    }
+    if (body == "WARM") {
+        return GpsStart::Warm;
+    }
+    if (body == "HOT") {
+        return GpsStart::Hot;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 uint8_t NmeaChecksum(std::string_view body) {
@@ -111,32 +196,31 @@ uint8_t NmeaChecksum(std::string_view body) {
 }
 
 GpsReceiver::GpsReceiver(const GpsReceiverOptions& options)
-    : m_options(options), m_rng(options.seed), m_utcStart(options.utcStart),
-      m_lat(options.latitude), m_lon(options.longitude), m_altitude(options.altitude) {
-    const int count = randomInt(8, 12);
-    std::vector<int> prns;
-    while (static_cast<int>(prns.size()) < count) {
-        const int prn = randomInt(1, 32);
-        if (std::find(prns.begin(), prns.end(), prn) == prns.end()) {
-            prns.push_back(prn);
+    : m_almanac(options.almanac), m_rng(options.seed), m_utcStart(options.utcStart) {
+    if (!m_almanac) {
+        m_almanac = std::make_shared<const Almanac>(BaselineAlmanac(options.utcStart));
+    }
+    for (const AlmanacEntry& entry : m_almanac->satellites) {
+        if (entry.healthy) {
+            Channel c;
+            c.entry = &entry;
+            c.offset = std::clamp(gauss() * 2.0, -4.0, 4.0);
+            m_channels.push_back(c);
         }
     }
-    std::sort(prns.begin(), prns.end());
-    for (int prn : prns) {
-        Orbit o{};
-        o.elevPhase = randomUnit() * 2.0 * std::numbers::pi;
-        // A pass takes hours: a degree of elevation every few minutes at most.
-        o.elevRate = (0.5 + randomUnit()) * 2.0 * std::numbers::pi / (6.0 * 3600.0);
-        o.azimuth = randomUnit() * 360.0;
-        o.azimuthRate = (randomUnit() - 0.5) * 0.01;
-        o.snrOffset = (randomUnit() - 0.5) * 8.0;
-        m_orbits.push_back(o);
-        GpsSatellite s;
-        s.prn = prn;
-        m_sats.push_back(s);
-    }
-    m_heading = randomUnit() * 360.0;
-    plan(false);
+    std::sort(m_channels.begin(), m_channels.end(),
+              [](const Channel& a, const Channel& b) { return a.entry->prn < b.entry->prn; });
+    m_scenario.latitude = options.latitude;
+    m_scenario.longitude = options.longitude;
+    m_scenario.altitude = options.altitude;
+    m_truth.latitude = options.latitude;
+    m_truth.longitude = options.longitude;
+    m_truth.altitude = options.altitude;
+    m_errorEast = gauss();
+    m_errorNorth = gauss();
+    m_errorUp = gauss();
+    // Power-on keeps what the backup memory holds: almanac, time, position.
+    m_bootUntil = kBootSeconds;
 }
 
 uint64_t GpsReceiver::random() {
@@ -147,30 +231,63 @@ uint64_t GpsReceiver::random() {
     return z ^ (z >> 31);
 }
 
-int GpsReceiver::randomInt(int lo, int hi) {
-    return lo + static_cast<int>(random() % static_cast<uint64_t>(hi - lo + 1));
-}
-
-double GpsReceiver::randomUnit() {
+double GpsReceiver::uniform() {
     return static_cast<double>(random() >> 11) * 0x1.0p-53;
 }
 
-void GpsReceiver::plan(bool cold) {
-    // Without an almanac the receiver searches the whole sky first, so a cold
-    // start takes clearly longer than power-on with a kept almanac.
-    m_cold = cold;
-    m_to2D = cold ? randomInt(45, 60) : randomInt(30, 38);
-    m_to3D = m_to2D + (cold ? randomInt(4, 8) : randomInt(3, 6));
-    for (Orbit& o : m_orbits) {
-        o.acquireAfter = cold ? randomInt(8, m_to2D - 3) : randomInt(3, m_to2D - 4);
+double GpsReceiver::gauss() {
+    // Box-Muller; 1 - u keeps the logarithm finite.
+    const double u = 1.0 - uniform();
+    const double v = uniform();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
+}
+
+void GpsReceiver::restart(GpsStart kind) {
+    const double now = static_cast<double>(m_second);
+    m_resetAt = m_second;
+    ++m_restarts;
+    m_fix = GpsFix::None;
+    m_first2D.reset();
+    m_first3D.reset();
+    m_bootUntil = now + 1.0;
+    if (kind == GpsStart::Cold) {
+        ++m_coldStarts;
+        m_almanacKnown = false;
+        m_timeKnown = false;
+        m_dateKnown = false;
+        m_positionKnown = false;
+        m_altitudeKnown = false;
+        m_timeAt = m_dateAt = m_almanacAt = kNever;
+        m_course.reset();
+    }
+    for (Channel& c : m_channels) {
+        c.tracked = false;
+        c.used = false;
+        c.acquireAt = kNever;
+        // A hot start still knows where each signal was.
+        c.lostAt = kind == GpsStart::Hot ? now : -kNever;
+        if (kind != GpsStart::Hot) {
+            c.ephemeris = false;
+            c.ephemerisAt = kNever;
+        }
+        if (kind == GpsStart::Cold) {
+            c.listed = false;
+        }
     }
 }
 
-void GpsReceiver::coldStart() {
-    m_resetAt = m_second;
-    ++m_coldStarts;
-    m_fix = GpsFix::None;
-    plan(true);
+void GpsReceiver::follow(const GpsScenario& scenario) {
+    const bool first = !m_following;
+    m_following = true;
+    const bool moved = first || scenario.motions != m_scenario.motions;
+    const bool restarted = !first && scenario.starts != m_scenario.starts;
+    m_scenario = scenario;
+    if (moved) {
+        m_routeStart = static_cast<double>(m_second);
+    }
+    if (restarted) {
+        restart(scenario.start);
+    }
 }
 
 void GpsReceiver::receive(std::string_view bytes) {
@@ -187,12 +304,10 @@ void GpsReceiver::receive(std::string_view bytes) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        // Noise before the "$" of the command (a half-typed line) is ignored.
-        if (const auto dollar = line.rfind('$'); dollar != std::string_view::npos) {
-            line.remove_prefix(dollar);
-        }
-        if (!m_lineTooLong && line == kColdCommand) {
-            coldStart();
+        if (!m_lineTooLong) {
+            if (const std::optional<GpsStart> start = Command(line)) {
+                restart(*start);
+            }
         }
         m_line.clear();
         m_lineTooLong = false;
@@ -201,79 +316,271 @@ void GpsReceiver::receive(std::string_view bytes) {
 
 int GpsReceiver::satellitesUsed() const {
     return static_cast<int>(
-        std::count_if(m_sats.begin(), m_sats.end(), [](const GpsSatellite& s) { return s.used; }));
+        std::count_if(m_view.begin(), m_view.end(), [](const GpsSatellite& s) { return s.used; }));
 }
 
-void GpsReceiver::step() {
-    const double t = static_cast<double>(m_second);
-    const int64_t sinceReset = secondsSinceReset();
-    m_fix = sinceReset >= m_to3D   ? GpsFix::Fix3D
-            : sinceReset >= m_to2D ? GpsFix::Fix2D
-                                   : GpsFix::None;
-    for (std::size_t i = 0; i < m_sats.size(); ++i) {
-        const Orbit& o = m_orbits[i];
-        GpsSatellite& s = m_sats[i];
-        const double elevation = 5.0 + 80.0 * (0.5 + 0.5 * std::sin(o.elevPhase + o.elevRate * t));
-        s.elevation = static_cast<int>(std::lround(elevation));
-        s.azimuth =
-            static_cast<int>(std::lround(std::fmod(o.azimuth + o.azimuthRate * t + 360.0, 360.0))) %
-            360;
-        const bool tracked = sinceReset >= o.acquireAfter;
-        const int noise = randomInt(-1, 1);
-        s.snr =
-            tracked
-                ? std::clamp(static_cast<int>(std::lround(28.0 + elevation * 0.22 + o.snrOffset)) +
-                                 noise,
-                             12, 52)
-                : 0;
-        s.listed = !m_cold || tracked || m_fix == GpsFix::Fix3D;
-        s.used = false;
-    }
-    if (m_fix == GpsFix::None) {
+std::optional<int64_t> GpsReceiver::secondsToFix(GpsFix fix) const {
+    return fix == GpsFix::Fix3D ? m_first3D : m_first2D;
+}
+
+void GpsReceiver::updateTruth() {
+    const double now = static_cast<double>(m_second);
+    if (m_scenario.route.empty()) {
+        m_truth = {m_scenario.latitude, m_scenario.longitude, m_scenario.altitude, 0, 0};
         return;
     }
-    std::vector<std::size_t> order(m_sats.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return m_sats[a].snr > m_sats[b].snr; });
-    // A 2D fix takes the three strongest signals; a 3D fix at least four and
-    // every other satellite high and strong enough.
-    const std::size_t least = m_fix == GpsFix::Fix2D ? 3 : 4;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        GpsSatellite& s = m_sats[order[k]];
-        const bool usable = s.snr >= kUsableSnr && s.elevation >= kUsableElevation;
-        s.used = s.snr > 0 && (k < least || (m_fix == GpsFix::Fix3D && usable));
+    const RoutePosition at = PositionOnRoute(m_scenario.route, now - m_routeStart, m_scenario.loop);
+    m_truth.latitude = at.latitude;
+    m_truth.longitude = at.longitude;
+    m_truth.altitude = at.altitude;
+    m_truth.north = at.speed * std::cos(Radians(at.course));
+    m_truth.east = at.speed * std::sin(Radians(at.course));
+}
+
+void GpsReceiver::updateSky(double gps) {
+    const Ecef here =
+        EcefFromGeodetic(m_truth.latitude, m_truth.longitude, m_truth.altitude + kGeoidSeparation);
+    for (Channel& c : m_channels) {
+        const LookAngle angle = LookAngleFrom(m_truth.latitude, m_truth.longitude, here,
+                                              SatellitePosition(*c.entry, gps));
+        c.elevation = angle.elevation;
+        c.azimuth = angle.azimuth;
     }
 }
 
-void GpsReceiver::moveOn() {
-    // A walk: the heading wanders a few degrees a second and turns back toward
-    // the start point once the walker strays too far.
-    m_heading += (randomUnit() - 0.5) * 10.0;
-    const double north = (m_lat - m_options.latitude) * kMetresPerDegree;
-    const double east =
-        (m_lon - m_options.longitude) * kMetresPerDegree * std::cos(Radians(m_options.latitude));
-    if (std::hypot(north, east) > kWalkRadius) {
-        const double home = std::atan2(-east, -north) * 180.0 / std::numbers::pi;
-        double turn = std::fmod(home - m_heading + 540.0, 360.0) - 180.0;
-        m_heading += std::clamp(turn, -15.0, 15.0);
+void GpsReceiver::updateChannels() {
+    std::size_t held = 0;
+    for (Channel& c : m_channels) {
+        if (c.elevation < kElevationMask) {
+            // Set: its ephemeris will be stale by its next pass.
+            c.listed = c.tracked = c.ephemeris = false;
+            c.acquireAt = c.ephemerisAt = kNever;
+            c.obstructed = false;
+        }
+        held += c.listed ? 1 : 0;
     }
-    m_heading = std::fmod(m_heading + 360.0, 360.0);
-    m_speed = 1.1 + randomUnit() * 0.6;
-    m_lat += m_speed * std::cos(Radians(m_heading)) / kMetresPerDegree;
-    m_lon += m_speed * std::sin(Radians(m_heading)) / (kMetresPerDegree * std::cos(Radians(m_lat)));
-    m_altitude = std::clamp(m_altitude + (randomUnit() - 0.5) * 0.4, m_options.altitude - 3.0,
-                            m_options.altitude + 3.0);
+    if (!m_almanacKnown) {
+        return; // without an almanac, a satellite takes a channel when found
+    }
+    // Free channels go to the highest satellites in view that have none.
+    while (held < kChannels) {
+        Channel* best = nullptr;
+        for (Channel& c : m_channels) {
+            if (!c.listed && c.elevation >= kElevationMask &&
+                (!best || c.elevation > best->elevation)) {
+                best = &c;
+            }
+        }
+        if (!best) {
+            break;
+        }
+        best->listed = true;
+        ++held;
+    }
+}
+
+void GpsReceiver::updateSignals() {
+    const double fadeKeep = std::exp(-1.0 / kFadeSeconds);
+    const double fadeNew = std::sqrt(1.0 - fadeKeep * fadeKeep) * kFadeSigma;
+    for (Channel& c : m_channels) {
+        if (c.elevation < kElevationMask) {
+            c.cn0 = 0;
+            continue;
+        }
+        c.fade = fadeKeep * c.fade + fadeNew * gauss();
+        const double share = kOpenSkyShare + (kObstructedShare - kOpenSkyShare) *
+                                                 std::clamp((kClearElevation - c.elevation) /
+                                                                (kClearElevation - kElevationMask),
+                                                            0.0, 1.0);
+        const double leave = 1.0 / kObstructionSeconds;
+        const double enter = share < 1.0 ? share / (1.0 - share) * leave : 1.0;
+        if (c.obstructed) {
+            c.obstructed = uniform() >= leave;
+        } else if (uniform() < enter) {
+            c.obstructed = true;
+            c.obstructionLoss = 12.0 + 18.0 * uniform();
+        }
+        const double sinEl = std::sin(Radians(c.elevation));
+        c.cn0 = kZenithCn0 - kHorizonDrop * (1.0 - std::sqrt(sinEl)) + c.offset + c.fade +
+                kNoiseSigma * gauss() - (c.obstructed ? c.obstructionLoss : 0.0);
+        if (m_scenario.block.blocks(c.entry->prn, c.elevation)) {
+            c.cn0 = 0;
+        }
+    }
+}
+
+double GpsReceiver::acquisitionDelay(const Channel& c, double now) {
+    if (now - c.lostAt < kReacquireWithin) {
+        return 0.5 + 2.5 * uniform();
+    }
+    if (m_almanacKnown && m_timeKnown) {
+        // The almanac says where to look: a narrow Doppler search.
+        return 1.0 + 2.0 * uniform();
+    }
+    // A cold search over every code phase and Doppler bin.
+    const double u = uniform();
+    return 1.0 + 4.0 * u * std::sqrt(u);
+}
+
+void GpsReceiver::updateTracking(double now, double gps) {
+    std::size_t held = 0;
+    for (const Channel& c : m_channels) {
+        held += c.listed ? 1 : 0;
+    }
+    for (Channel& c : m_channels) {
+        if (c.elevation < kElevationMask) {
+            continue;
+        }
+        if (c.tracked) {
+            if (c.cn0 < kLoseCn0) {
+                c.tracked = false;
+                c.lostAt = now;
+            }
+        } else if (c.cn0 >= kAcquireCn0 && now >= m_bootUntil && (c.listed || held < kChannels)) {
+            if (c.acquireAt == kNever) {
+                c.acquireAt = now + acquisitionDelay(c, now);
+            }
+            if (now >= c.acquireAt) {
+                c.tracked = true;
+                c.trackedSince = now;
+                c.acquireAt = kNever;
+                if (!c.listed) {
+                    c.listed = true;
+                    ++held;
+                }
+                // Bit and frame sync, then the navigation message.
+                const double sync = gps + 0.5 + 0.5 * uniform();
+                if (!c.ephemeris) {
+                    // Parity checks and matching issues of the three
+                    // subframes take the receiver a little longer each time.
+                    c.ephemerisAt = EphemerisComplete(sync) + 2.5 * uniform();
+                }
+                if (!m_timeKnown) {
+                    m_timeAt = std::min(m_timeAt, 6.0 * std::ceil(sync / 6.0) + 1.0);
+                }
+                if (!m_dateKnown) {
+                    m_dateAt = std::min(m_dateAt, 30.0 * std::ceil(sync / 30.0) + 2.0);
+                }
+                if (!m_almanacKnown) {
+                    m_almanacAt = std::min(m_almanacAt, sync + kAlmanacSeconds);
+                }
+            }
+        } else if (c.cn0 < kLoseCn0) {
+            c.acquireAt = kNever;
+        }
+        if (c.tracked && !c.ephemeris && gps >= c.ephemerisAt) {
+            // A weak signal garbles a word; the next frame brings another chance.
+            if (c.cn0 >= kDecodeCn0) {
+                c.ephemeris = true;
+            } else {
+                c.ephemerisAt += 30.0;
+            }
+        }
+        c.reported =
+            c.tracked ? c.cn0 - std::max(0.0, kSettleDeficit - kSettleRate * (now - c.trackedSince))
+                      : 0.0;
+    }
+    m_timeKnown = m_timeKnown || gps >= m_timeAt;
+    m_dateKnown = m_dateKnown || gps >= m_dateAt;
+    m_almanacKnown = m_almanacKnown || gps >= m_almanacAt;
+}
+
+void GpsReceiver::updateFix(double now) {
+    std::vector<Channel*> usable;
+    for (Channel& c : m_channels) {
+        c.used = false;
+        if (c.tracked && c.ephemeris && c.listed && c.reported >= kUseCn0 && m_timeKnown &&
+            now >= m_bootUntil) {
+            usable.push_back(&c);
+        }
+    }
+    if (usable.size() > kChannels) {
+        std::sort(usable.begin(), usable.end(),
+                  [](const Channel* a, const Channel* b) { return a->elevation > b->elevation; });
+        usable.resize(kChannels);
+    }
+    std::vector<SkyDirection> directions;
+    for (const Channel* c : usable) {
+        directions.push_back({c->elevation, c->azimuth});
+    }
+    std::optional<Dop> dop;
+    GpsFix fix = GpsFix::None;
+    if (usable.size() >= 4) {
+        dop = ComputeDop(directions);
+        fix = GpsFix::Fix3D;
+    } else if (usable.size() == 3) {
+        dop = ComputeDop(directions, true);
+        fix = GpsFix::Fix2D;
+    }
+    if (!dop) {
+        m_fix = GpsFix::None;
+        m_dop = {};
+        return;
+    }
+    m_fix = fix;
+    m_dop = *dop;
+    for (Channel* c : usable) {
+        c->used = true;
+    }
+    m_positionKnown = true;
+    const int64_t since = m_second - m_resetAt;
+    if (!m_first2D) {
+        m_first2D = since;
+    }
+    if (fix == GpsFix::Fix3D && !m_first3D) {
+        m_first3D = since;
+    }
+}
+
+void GpsReceiver::updateErrors() {
+    const double keep = std::exp(-1.0 / kErrorSeconds);
+    const double fresh = std::sqrt(1.0 - keep * keep);
+    m_errorEast = keep * m_errorEast + fresh * gauss();
+    m_errorNorth = keep * m_errorNorth + fresh * gauss();
+    m_errorUp = keep * m_errorUp + fresh * gauss();
+    const double sigma = kVelocitySigma * std::max(m_dop.hdop, 0.5);
+    m_speedNorth = m_truth.north + sigma * gauss();
+    m_speedEast = m_truth.east + sigma * gauss();
+    if (m_fix == GpsFix::Fix3D) {
+        m_heldAltitude = m_truth.altitude + m_errorUp * kUere * m_dop.vdop;
+        m_altitudeKnown = true;
+    }
+    if (m_fix != GpsFix::None && std::hypot(m_speedNorth, m_speedEast) >= kCourseSpeed) {
+        m_course = std::fmod(
+            std::atan2(m_speedEast, m_speedNorth) * 180.0 / std::numbers::pi + 360.0, 360.0);
+    }
 }
 
 std::string GpsReceiver::nextBurst() {
-    step();
+    const double now = static_cast<double>(m_second);
+    const double gps = GpsSecondsFromUtc(static_cast<double>(m_utcStart + m_second));
+    updateTruth();
+    updateSky(gps);
+    updateChannels();
+    updateSignals();
+    updateTracking(now, gps);
+    updateFix(now);
+    updateErrors();
+    m_view.clear();
+    for (const Channel& c : m_channels) {
+        if (c.elevation < kElevationMask) {
+            continue;
+        }
+        GpsSatellite s;
+        s.prn = c.entry->prn;
+        s.exactElevation = c.elevation;
+        s.exactAzimuth = c.azimuth;
+        s.elevation = static_cast<int>(std::lround(c.elevation));
+        s.azimuth = static_cast<int>(std::lround(c.azimuth)) % 360;
+        s.snr = c.tracked ? std::clamp(static_cast<int>(std::lround(c.reported)), 1, 99) : 0;
+        s.listed = c.listed;
+        s.used = c.used;
+        s.anglesKnown = m_almanacKnown || (c.ephemeris && m_positionKnown);
+        m_view.push_back(s);
+    }
     std::string out;
     out.reserve(512);
     writeBurst(out);
-    moveOn();
     ++m_second;
     return out;
 }
@@ -282,24 +589,29 @@ void GpsReceiver::writeBurst(std::string& out) const {
     const Utc now = SplitUtc(m_utcStart + m_second);
     const bool fix = m_fix != GpsFix::None;
     const int used = satellitesUsed();
-    const double hdop = fix ? 0.7 + 3.2 / used : 99.99;
-    const double pdop = fix ? hdop * (m_fix == GpsFix::Fix3D ? 1.6 : 1.9) : 99.99;
-    const double vdop = fix ? std::sqrt(pdop * pdop - hdop * hdop) : 99.99;
+    const double cosLat = std::cos(Radians(m_truth.latitude));
+    const double sigmaH = kUere * m_dop.hdop / std::numbers::sqrt2;
+    const double latitude = m_truth.latitude + m_errorNorth * sigmaH / kMetresPerDegree;
+    const double longitude =
+        m_truth.longitude + m_errorEast * sigmaH / (kMetresPerDegree * std::max(cosLat, 1e-6));
+    const double altitude = m_altitudeKnown ? m_heldAltitude : 0.0;
     std::string body;
 
     body = "GPGGA,";
-    AppendTime(body, now);
+    if (m_timeKnown) {
+        AppendTime(body, now);
+    }
     if (fix) {
         body += ',';
-        AppendCoordinate(body, m_lat, 2, 'N', 'S');
+        AppendCoordinate(body, latitude, 2, 'N', 'S');
         body += ',';
-        AppendCoordinate(body, m_lon, 3, 'E', 'W');
+        AppendCoordinate(body, longitude, 3, 'E', 'W');
         body += ",1,";
         AppendInt(body, used, 2);
         body += ',';
-        AppendFixed(body, hdop, 2);
+        AppendFixed(body, m_dop.hdop, 2);
         body += ',';
-        AppendFixed(body, m_altitude, 1);
+        AppendFixed(body, altitude, 1);
         body += ",M,";
         AppendFixed(body, kGeoidSeparation, 1);
         body += ",M,,";
@@ -311,7 +623,7 @@ void GpsReceiver::writeBurst(std::string& out) const {
     body = "GPGSA,A,";
     AppendInt(body, static_cast<int>(m_fix), 1);
     int slots = 0;
-    for (const GpsSatellite& s : m_sats) {
+    for (const GpsSatellite& s : m_view) {
         if (s.used && slots < 12) {
             body += ',';
             AppendInt(body, s.prn, 2);
@@ -322,15 +634,15 @@ void GpsReceiver::writeBurst(std::string& out) const {
         body += ',';
     }
     body += ',';
-    AppendFixed(body, pdop, 2);
+    AppendFixed(body, fix ? std::min(m_dop.pdop, 99.99) : 99.99, 2);
     body += ',';
-    AppendFixed(body, hdop, 2);
+    AppendFixed(body, fix ? std::min(m_dop.hdop, 99.99) : 99.99, 2);
     body += ',';
-    AppendFixed(body, vdop, 2);
+    AppendFixed(body, fix ? std::min(m_dop.vdop, 99.99) : 99.99, 2);
     AppendSentence(out, body);
 
     std::vector<const GpsSatellite*> listed;
-    for (const GpsSatellite& s : m_sats) {
+    for (const GpsSatellite& s : m_view) {
         if (s.listed) {
             listed.push_back(&s);
         }
@@ -349,9 +661,13 @@ void GpsReceiver::writeBurst(std::string& out) const {
             body += ',';
             AppendInt(body, s.prn, 2);
             body += ',';
-            AppendInt(body, s.elevation, 2);
+            if (s.anglesKnown) {
+                AppendInt(body, s.elevation, 2);
+            }
             body += ',';
-            AppendInt(body, s.azimuth, 3);
+            if (s.anglesKnown) {
+                AppendInt(body, s.azimuth, 3);
+            }
             body += ',';
             if (s.snr > 0) {
                 AppendInt(body, s.snr, 2);
@@ -361,22 +677,30 @@ void GpsReceiver::writeBurst(std::string& out) const {
     }
 
     body = "GPRMC,";
-    AppendTime(body, now);
+    if (m_timeKnown) {
+        AppendTime(body, now);
+    }
     if (fix) {
         body += ",A,";
-        AppendCoordinate(body, m_lat, 2, 'N', 'S');
+        AppendCoordinate(body, latitude, 2, 'N', 'S');
         body += ',';
-        AppendCoordinate(body, m_lon, 3, 'E', 'W');
+        AppendCoordinate(body, longitude, 3, 'E', 'W');
         body += ',';
-        AppendFixed(body, m_speed * kKnotsPerMps, 3);
+        AppendFixed(body, std::hypot(m_speedNorth, m_speedEast) * kKnotsPerMps, 3);
         body += ',';
-        AppendFixed(body, m_heading, 2);
+        if (m_course) {
+            AppendFixed(body, *m_course, 2);
+        }
         body += ',';
-        AppendDate(body, now);
+        if (m_dateKnown) {
+            AppendDate(body, now);
+        }
         body += ",,,A";
     } else {
         body += ",V,,,,,,,";
-        AppendDate(body, now);
+        if (m_dateKnown) {
+            AppendDate(body, now);
+        }
         body += ",,,N";
     }
     AppendSentence(out, body);

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +60,23 @@ int64_t RunUntil(GpsReceiver& rx, GpsFix fix, int limit = 300) {
     return -1;
 }
 
+void Advance(GpsReceiver& rx, int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+        rx.nextBurst();
+    }
+}
+
+// Receivers over a spread of seeds and start times (a minute and a half
+// apart, so that the navigation message's frames fall differently).
+GpsReceiverOptions Spread(uint64_t seed) {
+    return {.seed = seed, .utcStart = 1717243200 + static_cast<int64_t>(seed) * 97};
+}
+
+int64_t Median(std::vector<int64_t> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 TEST(GpsReceiver, EverySentenceHasValidChecksumAndBurstsHaveTheCycleOrder) {
     GpsReceiver rx({.seed = 7});
     for (int second = 0; second < 120; ++second) {
@@ -76,29 +96,55 @@ TEST(GpsReceiver, EverySentenceHasValidChecksumAndBurstsHaveTheCycleOrder) {
             const unsigned sum = std::strtoul(line.substr(star + 1).c_str(), nullptr, 16);
             EXPECT_EQ(sum, NmeaChecksum(body)) << line;
         }
-        // The GSV messages count themselves and the satellites in view.
+        // The GSV messages count themselves and the satellites listed.
         const auto first = Fields(lines[2]);
         EXPECT_EQ(std::stoul(first[1]), lines.size() - 3);
-        EXPECT_EQ(std::stoul(first[3]), rx.satellites().size());
+        const auto listed = std::count_if(rx.satellites().begin(), rx.satellites().end(),
+                                          [](const GpsSatellite& s) { return s.listed; });
+        EXPECT_EQ(std::stol(first[3]), listed);
     }
 }
 
-TEST(GpsReceiver, TracksEightToTwelveSatellitesWithDistinctPrns) {
-    for (uint64_t seed = 1; seed <= 60; ++seed) {
-        GpsReceiver rx({.seed = seed});
-        rx.nextBurst();
+TEST(GpsReceiver, SatellitesInViewAreAboveTheMaskInPrnOrderAndRiseAndSet) {
+    GpsReceiver rx({.seed = 2});
+    std::set<int> seen;
+    std::set<int> first;
+    int risen = 0;
+    int set = 0;
+    std::set<int> before;
+    // Six hours, looked at once a minute.
+    for (int minute = 0; minute < 360; ++minute) {
+        Advance(rx, 60);
+        std::set<int> now;
         const auto& sats = rx.satellites();
-        ASSERT_GE(sats.size(), 8u) << seed;
-        ASSERT_LE(sats.size(), 12u) << seed;
-        for (std::size_t i = 1; i < sats.size(); ++i) {
-            EXPECT_LT(sats[i - 1].prn, sats[i].prn);
+        for (std::size_t i = 0; i < sats.size(); ++i) {
+            EXPECT_GE(sats[i].exactElevation, kElevationMask);
+            if (i > 0) {
+                EXPECT_LT(sats[i - 1].prn, sats[i].prn);
+            }
+            now.insert(sats[i].prn);
         }
+        EXPECT_GE(now.size(), 4u) << minute;
+        EXPECT_LE(now.size(), 12u) << minute;
+        if (minute > 0) {
+            for (int prn : now) {
+                risen += before.count(prn) ? 0 : 1;
+            }
+            for (int prn : before) {
+                set += now.count(prn) ? 0 : 1;
+            }
+        }
+        before = now;
     }
+    // About four a hour rise or set over the 24 satellites of the constellation.
+    EXPECT_GE(risen, 6);
+    EXPECT_GE(set, 6);
 }
 
-TEST(GpsReceiver, StartsWithoutFixThenReaches2DAndThen3D) {
+TEST(GpsReceiver, PowerOnFixComesWithinHalfAMinuteToThreeQuartersAndSpreads) {
+    std::vector<int64_t> times;
     for (uint64_t seed = 1; seed <= 20; ++seed) {
-        GpsReceiver rx({.seed = seed});
+        GpsReceiver rx(Spread(seed));
         const auto lines = Lines(rx.nextBurst());
         EXPECT_EQ(rx.fixType(), GpsFix::None);
         EXPECT_EQ(Fields(lines[0])[2], "");  // GGA latitude
@@ -106,62 +152,113 @@ TEST(GpsReceiver, StartsWithoutFixThenReaches2DAndThen3D) {
         EXPECT_EQ(Fields(lines[1])[2], "1"); // GSA fix
         EXPECT_EQ(Fields(lines.back())[2], "V");
         EXPECT_EQ(Fields(lines.back())[3], "");
+        // Power-on keeps time and almanac: the sky is listed from the start.
+        EXPECT_NE(Fields(lines[0])[1], "");
+        EXPECT_NE(Fields(lines[2])[3], "00");
 
-        const int64_t to2D = RunUntil(rx, GpsFix::Fix2D);
-        EXPECT_GE(to2D, 30) << seed;
-        EXPECT_LE(to2D, 40) << seed;
-        EXPECT_EQ(rx.satellitesUsed(), 3);
         const int64_t to3D = RunUntil(rx, GpsFix::Fix3D);
-        EXPECT_GE(to3D - to2D, 3) << seed;
-        EXPECT_LE(to3D - to2D, 8) << seed;
+        ASSERT_GT(to3D, 0) << seed;
+        EXPECT_EQ(*rx.secondsToFix(GpsFix::Fix3D), to3D);
+        EXPECT_LE(*rx.secondsToFix(GpsFix::Fix2D), to3D);
         EXPECT_GE(rx.satellitesUsed(), 4);
+        times.push_back(to3D);
         // The fix holds.
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 120; ++i) {
             rx.nextBurst();
-            ASSERT_EQ(rx.fixType(), GpsFix::Fix3D);
+            ASSERT_NE(rx.fixType(), GpsFix::None) << seed;
         }
     }
+    EXPECT_GE(*std::min_element(times.begin(), times.end()), 20);
+    EXPECT_LE(*std::max_element(times.begin(), times.end()), 50);
+    EXPECT_GE(Median(times), 26);
+    EXPECT_LE(Median(times), 45);
+    EXPECT_GE(std::set<int64_t>(times.begin(), times.end()).size(), 5u) << "a spread";
 }
 
-TEST(GpsReceiver, ColdStartCommandSplitOverWritesRestartsAcquisition) {
-    for (uint64_t seed = 1; seed <= 10; ++seed) {
-        GpsReceiver rx({.seed = seed});
+TEST(GpsReceiver, ColdStartForgetsTimeAndSkyUntilTheNavigationMessageGivesThem) {
+    std::vector<int64_t> times;
+    for (uint64_t seed = 1; seed <= 20; ++seed) {
+        GpsReceiver rx(Spread(seed));
         ASSERT_GT(RunUntil(rx, GpsFix::Fix3D), 0);
-        const int warm2D = rx.secondsTo2D();
         for (std::string_view piece : {"$PGN", "VS,RSET,", "COLD\r", "\n"}) {
             rx.receive(piece);
         }
         EXPECT_EQ(rx.coldStarts(), 1);
         EXPECT_EQ(rx.fixType(), GpsFix::None);
 
-        const auto lines = Lines(rx.nextBurst());
-        EXPECT_EQ(rx.fixType(), GpsFix::None);
-        // Without an almanac nothing is in view at first.
-        EXPECT_EQ(Fields(lines[2])[3], "00");
-        const int64_t to2D = RunUntil(rx, GpsFix::Fix2D);
-        EXPECT_GT(to2D, warm2D) << seed;
-        EXPECT_GE(to2D, 45) << seed;
-        EXPECT_LE(to2D, 60) << seed;
+        auto lines = Lines(rx.nextBurst());
+        EXPECT_EQ(Fields(lines[0])[1], "") << "GGA time";
+        EXPECT_EQ(Fields(lines.back())[1], "") << "RMC time";
+        EXPECT_EQ(Fields(lines.back())[9], "") << "RMC date";
+        EXPECT_EQ(Fields(lines[2])[3], "00") << "nothing found yet";
+        // Satellites come back as they are found, without angles until the fix.
+        bool listedWithoutAngles = false;
+        bool timeBeforeFix = false;
+        while (rx.fixType() == GpsFix::None && rx.secondsSinceReset() < 120) {
+            lines = Lines(rx.nextBurst());
+            for (const GpsSatellite& s : rx.satellites()) {
+                listedWithoutAngles = listedWithoutAngles || (s.listed && !s.anglesKnown);
+            }
+            timeBeforeFix = timeBeforeFix || (rx.timeKnown() && rx.fixType() == GpsFix::None);
+            EXPECT_EQ(Fields(lines[0])[1].empty(), !rx.timeKnown());
+        }
+        EXPECT_TRUE(listedWithoutAngles) << seed;
+        EXPECT_TRUE(timeBeforeFix) << seed;
+        EXPECT_TRUE(rx.dateKnown()) << seed;
+        ASSERT_NE(rx.secondsToFix(GpsFix::Fix2D), std::nullopt) << seed;
         const int64_t to3D = RunUntil(rx, GpsFix::Fix3D);
-        EXPECT_GT(to3D, to2D);
-        EXPECT_LE(to3D - to2D, 8);
+        ASSERT_GT(to3D, 0);
+        times.push_back(to3D);
+    }
+    EXPECT_GE(*std::min_element(times.begin(), times.end()), 20);
+    EXPECT_LE(*std::max_element(times.begin(), times.end()), 55);
+    EXPECT_GE(Median(times), 26);
+    EXPECT_LE(Median(times), 45);
+    EXPECT_GE(std::set<int64_t>(times.begin(), times.end()).size(), 5u) << "a spread";
+}
+
+TEST(GpsReceiver, WarmAndHotStartsTakeWhatTheyTakeOnRealReceivers) {
+    const struct {
+        GpsStart start;
+        int64_t least, most;
+    } cases[] = {
+        {GpsStart::Warm, 20, 45},
+        {GpsStart::Hot, 1, 6},
+    };
+    for (const auto& c : cases) {
+        for (uint64_t seed = 1; seed <= 10; ++seed) {
+            GpsReceiver rx(Spread(seed));
+            ASSERT_GT(RunUntil(rx, GpsFix::Fix3D), 0);
+            Advance(rx, 30);
+            rx.restart(c.start);
+            const auto lines = Lines(rx.nextBurst());
+            EXPECT_NE(Fields(lines[0])[1], "") << "the time is kept";
+            EXPECT_NE(Fields(lines[2])[3], "00") << "the sky is kept";
+            const int64_t to3D = RunUntil(rx, GpsFix::Fix3D);
+            EXPECT_GE(to3D, c.least) << GpsStartName(c.start) << " " << seed;
+            EXPECT_LE(to3D, c.most) << GpsStartName(c.start) << " " << seed;
+        }
     }
 }
 
-TEST(GpsReceiver, OnlyTheExactCommandLineStartsACold) {
+TEST(GpsReceiver, RestartCommandsWithOrWithoutChecksum) {
     const struct {
         const char* bytes;
+        int restarts;
         int coldStarts;
     } cases[] = {
-        {"$PGNVS,RSET,COLD\r\n", 1},   {"$PGNVS,RSET,COLD\n", 1},
-        {"xx$PGNVS,RSET,COLD\r\n", 1}, {"$PGNVS,RSET,COLD\r\n$PGNVS,RSET,COLD\r\n", 2},
-        {"$PGNVS,RSET,COLD", 0},       {"$PGNVS,RSET,WARM\r\n", 0},
-        {"$PGNVS,RSET,COLDX\r\n", 0},  {"$pgnvs,rset,cold\r\n", 0},
-        {"hello\r\n\r\n", 0},
+        {"$PGNVS,RSET,COLD\r\n", 1, 1},    {"$PGNVS,RSET,COLD\n", 1, 1},
+        {"$PGNVS,RSET,COLD*48\r\n", 1, 1}, {"$PGNVS,RSET,WARM*45\r\n", 1, 0},
+        {"$PGNVS,RSET,COLD*49\r\n", 0, 0}, {"$PGNVS,RSET,COLD*\r\n", 0, 0},
+        {"$PGNVS,RSET,WARM\r\n", 1, 0},    {"$PGNVS,RSET,HOT*1f\r\n", 1, 0},
+        {"xx$PGNVS,RSET,COLD\r\n", 1, 1},  {"$PGNVS,RSET,COLD\r\n$PGNVS,RSET,COLD\r\n", 2, 2},
+        {"$PGNVS,RSET,COLD", 0, 0},        {"$PGNVS,RSET,COLDX\r\n", 0, 0},
+        {"$pgnvs,rset,cold\r\n", 0, 0},    {"hello\r\n\r\n", 0, 0},
     };
     for (const auto& c : cases) {
         GpsReceiver rx;
         rx.receive(c.bytes);
+        EXPECT_EQ(rx.restarts(), c.restarts) << c.bytes;
         EXPECT_EQ(rx.coldStarts(), c.coldStarts) << c.bytes;
     }
 }
@@ -187,40 +284,198 @@ TEST(GpsReceiver, SameSeedSameBurstsOtherSeedOthers) {
     EXPECT_TRUE(differs);
 }
 
-TEST(GpsReceiver, SatellitesAndPositionMoveSmoothly) {
-    const double startLat = -33.8688;
-    const double startLon = 151.2093;
-    GpsReceiver rx({.seed = 3, .latitude = startLat, .longitude = startLon});
-    rx.nextBurst();
-    auto before = rx.satellites();
-    double lat = rx.latitude();
-    double lon = rx.longitude();
-    bool moved = false;
-    for (int i = 0; i < 1200; ++i) {
-        rx.nextBurst();
-        const auto& now = rx.satellites();
-        for (std::size_t s = 0; s < now.size(); ++s) {
-            EXPECT_LE(std::abs(now[s].elevation - before[s].elevation), 1);
-            const int daz = std::abs(now[s].azimuth - before[s].azimuth);
-            EXPECT_TRUE(daz <= 1 || daz == 359);
-            EXPECT_GE(now[s].elevation, 5);
-            EXPECT_LE(now[s].elevation, 85);
-            if (before[s].snr > 0 && now[s].snr > 0) {
-                EXPECT_LE(std::abs(now[s].snr - before[s].snr), 3);
+// The DOPs recomputed from the GSV angles of the satellites GSA lists.
+Dop DopOfBurst(const std::vector<std::string>& lines) {
+    std::vector<std::string> used;
+    const auto gsa = Fields(lines[1]);
+    for (int i = 3; i < 15; ++i) {
+        if (!gsa[i].empty()) {
+            used.push_back(gsa[i]);
+        }
+    }
+    std::vector<SkyDirection> sky;
+    for (std::size_t l = 2; l + 1 < lines.size(); ++l) {
+        const auto gsv = Fields(lines[l]);
+        for (std::size_t i = 4; i + 2 < gsv.size(); i += 4) {
+            if (std::find(used.begin(), used.end(), gsv[i]) != used.end()) {
+                sky.push_back({std::stod(gsv[i + 1]), std::stod(gsv[i + 2])});
             }
         }
-        before = now;
-        // About 1.1 to 1.7 m a second, and never far from the start point.
-        const double step =
-            std::hypot((rx.latitude() - lat) * 111320.0,
-                       (rx.longitude() - lon) * 111320.0 * std::cos(startLat * 3.14159265 / 180.0));
-        EXPECT_LT(step, 2.0);
-        moved = moved || step > 0.5;
-        EXPECT_LT(std::fabs(rx.latitude() - startLat) * 111320.0, 500.0);
-        lat = rx.latitude();
-        lon = rx.longitude();
     }
-    EXPECT_TRUE(moved);
+    EXPECT_EQ(sky.size(), used.size());
+    return ComputeDop(sky, gsa[2] == "2").value_or(Dop{});
+}
+
+TEST(GpsReceiver, PrintedDopsAreThoseOfTheUsedSatellitesGeometry) {
+    GpsReceiver rx({.seed = 5});
+    int checked = 0;
+    int within = 0;
+    for (int second = 0; second < 1800; ++second) {
+        const auto lines = Lines(rx.nextBurst());
+        if (rx.fixType() == GpsFix::None) {
+            continue;
+        }
+        const auto gsa = Fields(lines[1]);
+        const auto gga = Fields(lines[0]);
+        // The model's own DOPs are printed, in GSA and GGA alike.
+        EXPECT_NEAR(std::stod(gsa[15]), std::min(rx.dop().pdop, 99.99), 0.005);
+        EXPECT_NEAR(std::stod(gsa[16]), std::min(rx.dop().hdop, 99.99), 0.005);
+        EXPECT_NEAR(std::stod(gsa[17]), std::min(rx.dop().vdop, 99.99), 0.005);
+        EXPECT_EQ(gga[8], gsa[16]);
+        EXPECT_EQ(std::stoi(gga[7]), rx.satellitesUsed());
+        // Against whole-degree angles they agree as a real receiver's do.
+        const Dop seen = DopOfBurst(lines);
+        ++checked;
+        within += std::fabs(seen.hdop - rx.dop().hdop) <= 0.02 * seen.hdop + 0.005 &&
+                  std::fabs(seen.pdop - rx.dop().pdop) <= 0.02 * seen.pdop + 0.005;
+    }
+    EXPECT_GT(checked, 1700);
+    EXPECT_GE(within, checked * 95 / 100);
+}
+
+TEST(GpsReceiver, TwoDimensionalFixOnThreeSatellitesReportsItsLargeHdop) {
+    // All the sky blocked but three of the satellites used: a 2D solution.
+    GpsReceiver rx({.seed = 9});
+    ASSERT_GT(RunUntil(rx, GpsFix::Fix3D), 0);
+    // The three strongest stay.
+    std::vector<GpsSatellite> used;
+    std::copy_if(rx.satellites().begin(), rx.satellites().end(), std::back_inserter(used),
+                 [](const GpsSatellite& s) { return s.used; });
+    std::sort(used.begin(), used.end(),
+              [](const GpsSatellite& a, const GpsSatellite& b) { return a.snr > b.snr; });
+    std::vector<int> keep;
+    for (std::size_t i = 0; i < 3; ++i) {
+        keep.push_back(used[i].prn);
+    }
+    GpsScenario scenario;
+    rx.follow(scenario);
+    scenario.block.kind = GpsBlock::Kind::Prns;
+    for (const GpsSatellite& s : rx.satellites()) {
+        if (std::find(keep.begin(), keep.end(), s.prn) == keep.end()) {
+            scenario.block.prns.push_back(s.prn);
+        }
+    }
+    rx.follow(scenario);
+    std::vector<std::string> lines;
+    for (int i = 0; i < 30 && rx.fixType() != GpsFix::Fix2D; ++i) {
+        lines = Lines(rx.nextBurst());
+    }
+    ASSERT_EQ(rx.fixType(), GpsFix::Fix2D);
+    const auto gsa = Fields(lines[1]);
+    EXPECT_EQ(gsa[15], gsa[16]) << "PDOP is the HDOP of a 2D fix";
+    EXPECT_EQ(gsa[17], "0.00");
+    EXPECT_GT(std::stod(gsa[16]), 2.0);
+}
+
+TEST(GpsReceiver, SignalsFollowTheElevationWithScatterAndLowSatellitesDropOut) {
+    GpsReceiver rx({.seed = 4});
+    Advance(rx, 60);
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    int n = 0;
+    int inView = 0;
+    int untracked = 0;
+    for (int second = 0; second < 3600; ++second) {
+        rx.nextBurst();
+        for (const GpsSatellite& s : rx.satellites()) {
+            if (!s.listed) {
+                continue;
+            }
+            ++inView;
+            if (s.snr == 0) {
+                ++untracked;
+                continue;
+            }
+            ++n;
+            sx += s.elevation;
+            sy += s.snr;
+            sxx += s.elevation * s.elevation;
+            syy += s.snr * s.snr;
+            sxy += s.elevation * s.snr;
+        }
+    }
+    const double cov = sxy / n - sx / n * sy / n;
+    const double varX = sxx / n - sx / n * sx / n;
+    const double varY = syy / n - sy / n * sy / n;
+    const double r = cov / std::sqrt(varX * varY);
+    const double residual = std::sqrt(varY * (1 - r * r));
+    EXPECT_GT(r, 0.3);
+    EXPECT_LT(r, 0.85);
+    EXPECT_GT(residual, 3.0);
+    EXPECT_GT(untracked, inView * 3 / 100);
+}
+
+TEST(GpsReceiver, StandingStillTheFixWandersByMetresAndTheSpeedStaysLow) {
+    GpsReceiver rx({.seed = 6, .latitude = -33.8688, .longitude = 151.2093});
+    ASSERT_GT(RunUntil(rx, GpsFix::Fix3D), 0);
+    std::vector<double> speeds;
+    double farthest = 0;
+    for (int second = 0; second < 1200; ++second) {
+        const auto rmc = Fields(Lines(rx.nextBurst()).back());
+        ASSERT_EQ(rmc[2], "A");
+        speeds.push_back(std::stod(rmc[7]) / 1.943844);
+        const double lat = -(std::stod(rmc[3].substr(0, 2)) + std::stod(rmc[3].substr(2)) / 60.0);
+        const double lon = std::stod(rmc[5].substr(0, 3)) + std::stod(rmc[5].substr(3)) / 60.0;
+        const double metres =
+            std::hypot((lat + 33.8688) * 111320.0, (lon - 151.2093) * 111320.0 * std::cos(0.5911));
+        farthest = std::max(farthest, metres);
+    }
+    std::sort(speeds.begin(), speeds.end());
+    EXPECT_LT(speeds[speeds.size() / 2], 0.5);
+    EXPECT_GT(speeds[speeds.size() / 2], 0.0) << "Doppler noise, not a frozen zero";
+    EXPECT_GT(farthest, 0.5);
+    EXPECT_LT(farthest, 40.0);
+}
+
+TEST(GpsReceiver, FollowsTheScenarioPositionRouteBlocksAndRestarts) {
+    GpsReceiver rx({.seed = 8});
+    GpsScenario scenario;
+    scenario.starts = 5; // a count found at start-up is no command
+    rx.follow(scenario);
+    ASSERT_GT(RunUntil(rx, GpsFix::Fix3D), 0);
+    EXPECT_EQ(rx.restarts(), 0);
+
+    scenario.latitude = 40.0;
+    scenario.longitude = -3.5;
+    ++scenario.motions;
+    rx.follow(scenario);
+    rx.nextBurst();
+    EXPECT_DOUBLE_EQ(rx.latitude(), 40.0);
+    ASSERT_GE(RunUntil(rx, GpsFix::Fix3D, 60), 0) << "a fix under the new sky";
+
+    // A route north, 10 m/s.
+    scenario.route = {{40.0, -3.5, 600, 0}, {40.01, -3.5, 600, 111.2}};
+    ++scenario.motions;
+    rx.follow(scenario);
+    Advance(rx, 30);
+    const auto rmc = Fields(Lines(rx.nextBurst()).back());
+    EXPECT_NEAR(std::stod(rmc[7]) / 1.943844, 10.0, 1.0);
+    EXPECT_LT(std::fabs(std::remainder(std::stod(rmc[8]), 360.0)), 10.0);
+    EXPECT_NEAR(rx.latitude(), 40.0 + 0.01 * 30 / 111.2, 1e-6);
+
+    scenario.block.kind = GpsBlock::Kind::All;
+    rx.follow(scenario);
+    rx.nextBurst();
+    EXPECT_EQ(rx.fixType(), GpsFix::None) << "a tunnel";
+    for (const GpsSatellite& s : rx.satellites()) {
+        EXPECT_EQ(s.snr, 0);
+    }
+    scenario.block.kind = GpsBlock::Kind::Below;
+    scenario.block.below = 30;
+    rx.follow(scenario);
+    Advance(rx, 10);
+    for (const GpsSatellite& s : rx.satellites()) {
+        EXPECT_TRUE(!s.used || s.exactElevation >= 30) << s.prn;
+    }
+    scenario.block.kind = GpsBlock::Kind::None;
+    rx.follow(scenario);
+    EXPECT_GE(RunUntil(rx, GpsFix::Fix3D, 10), 0) << "out of the tunnel in seconds";
+
+    ++scenario.starts;
+    scenario.start = GpsStart::Cold;
+    rx.follow(scenario);
+    EXPECT_EQ(rx.coldStarts(), 1);
+    rx.follow(scenario);
+    EXPECT_EQ(rx.restarts(), 1) << "once per command";
 }
 
 TEST(GpsReceiver, UtcAdvancesOneSecondPerBurstAcrossMidnight) {
@@ -288,7 +543,7 @@ TEST(GpsReceiver, TheTerminalsParserReadsConsistentValues) {
             EXPECT_EQ(s.rmc.chLonHemisphere, u'W');
             const std::string lat = Text(s.rmc.szLatitude);
             const double degrees = std::stod(lat.substr(0, 2)) + std::stod(lat.substr(2)) / 60.0;
-            EXPECT_NEAR(degrees, 51.5, 0.01);
+            EXPECT_NEAR(degrees, 51.5, 0.001);
         }
     }
 }

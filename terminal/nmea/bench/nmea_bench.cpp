@@ -42,22 +42,29 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kChunk = 4095;
 
-// A seed whose receiver tracks twelve satellites, run up to a 3D fix.
-hh::sim::GpsReceiver TwelveSatelliteReceiver() {
-    for (uint64_t seed = 1;; ++seed) {
-        hh::sim::GpsReceiver rx({.seed = seed});
+// The receiver under the fullest sky of a day (start times an hour apart),
+// run up to a 3D fix.
+hh::sim::GpsReceiver FullSkyReceiver() {
+    int64_t best = 0;
+    std::size_t most = 0;
+    for (int64_t hour = 0; hour < 24; ++hour) {
+        const int64_t utc = 1717243200 + hour * 3600;
+        hh::sim::GpsReceiver rx({.seed = 1, .utcStart = utc});
         rx.nextBurst();
-        if (rx.satellites().size() == 12) {
-            while (rx.fixType() != hh::sim::GpsFix::Fix3D) {
-                rx.nextBurst();
-            }
-            return rx;
+        if (rx.satellites().size() > most) {
+            most = rx.satellites().size();
+            best = utc;
         }
     }
+    hh::sim::GpsReceiver rx({.seed = 1, .utcStart = best});
+    while (rx.fixType() != hh::sim::GpsFix::Fix3D) {
+        rx.nextBurst();
+    }
+    return rx;
 }
 
 std::u16string ReceiverChunk() {
-    auto rx = TwelveSatelliteReceiver();
+    auto rx = FullSkyReceiver();
     std::string text;
     while (text.size() < kChunk) {
         text += rx.nextBurst();
