@@ -2,6 +2,7 @@
 #include "platform/system/serial_port.h"
 #include "simulator/receiver/receiver_host.h"
 
+#include <cerrno>
 #include <ctime>
 
 namespace hh::sim {
@@ -27,7 +28,8 @@ void RegisterSimulatedPorts() {
         GpsReceiverOptions options;
         options.utcStart = static_cast<int64_t>(std::time(nullptr));
         options.seed = static_cast<uint64_t>(options.utcStart);
-        return Serve(std::make_unique<GpsSource>(options));
+        return Serve(
+            std::make_unique<GpsSource>(options, ReceiverName(program_invocation_short_name)));
     });
     sys::RegisterSerialTargetProvider(
         "replay", [](std::string_view file) -> std::optional<sys::SerialTarget> {

@@ -250,9 +250,11 @@ TEST(GpsHost, StopsWhenThePortCloses) {
     EXPECT_FALSE(host->emitNow());
 }
 
-class SimulatedPortsTest : public ::testing::Test {
+// On a device root of its own: COM7's receiver follows that device's scenario.
+class SimulatedPortsTest : public sys::testing::DeviceRootTest {
 protected:
     void SetUp() override {
+        DeviceRootTest::SetUp();
         sys::RegisterSerialDriver();
         RegisterSimulatedPorts();
         unsetenv("HANDHELD_COM7");
@@ -261,6 +263,7 @@ protected:
     void TearDown() override {
         unsetenv("HANDHELD_COM7");
         unsetenv("HANDHELD_COM3");
+        DeviceRootTest::TearDown();
     }
     static sys::SerialPort* Port(const std::unique_ptr<sys::StreamDevice>& device) {
         return dynamic_cast<sys::SerialPort*>(device.get());

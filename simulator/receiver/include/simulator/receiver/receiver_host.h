@@ -33,17 +33,28 @@ public:
     virtual void receive(std::string_view bytes) = 0;
 };
 
-/// The simulated GPS receiver on the line.
+/// The simulated GPS receiver on the line. A receiver of the device (given a
+/// name) follows the device's GPS scenario, read before every burst, and
+/// publishes its sky under that name once a second of the device clock while
+/// the device exists (gps_scenario_store.h); an unnamed one is on its own.
 class GpsSource final : public BurstSource {
 public:
-    explicit GpsSource(const GpsReceiverOptions& options = {}) : receiver_(options) {}
-    std::string nextBurst() override { return receiver_.nextBurst(); }
+    explicit GpsSource(const GpsReceiverOptions& options = {}, std::string deviceName = {})
+        : receiver_(options), name_(std::move(deviceName)) {}
+    std::string nextBurst() override;
     void receive(std::string_view bytes) override { receiver_.receive(bytes); }
     /// The model; read it only while the host is not running.
     const GpsReceiver& receiver() const { return receiver_; }
 
 private:
+    void followDevice();
+    void publishSky();
+
     GpsReceiver receiver_;
+    std::string name_;
+    int64_t revision_ = -1;
+    int64_t publishedAtMs_ = 0;
+    bool published_ = false;
 };
 
 /// Splits a recorded log into one-second bursts: lines beginning with '#' and
@@ -133,6 +144,10 @@ private:
     std::atomic<uint64_t> sent_{0};
     std::atomic<bool> stopped_{false};
 };
+
+/// The name a receiver of this process publishes its sky under, e.g.
+/// "VARDI (process 4711)".
+std::string ReceiverName(std::string_view what);
 
 /// Registers the "gps" and "replay" serial targets (call at program start,
 /// after or before hh::sys::RegisterSerialDriver).
