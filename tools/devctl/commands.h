@@ -46,7 +46,8 @@ void AddOsInfoCommand(CLI::App& app);
 /// devctl call EXPORT [ARGS]: one export of libHalvix.so.
 void AddCallCommand(CLI::App& app);
 
-/// devctl gps serve [--replay FILE]: the receiver on a pseudo-terminal.
+/// devctl gps: the simulated receiver's scenario, its sky, the receiver on a
+/// pseudo-terminal (serve) and time-to-first-fix measurements (ttff).
 void AddGpsCommand(CLI::App& app);
 
 } // namespace hh::devctl

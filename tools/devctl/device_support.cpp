@@ -3,7 +3,9 @@
 #include <platform/system/error.h>
 #include <simulator/state/device_state.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -59,6 +61,37 @@ int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std
                            std::to_string(max) + ", not " + text);
     }
     return *value;
+}
+
+double ParseDecimal(const std::string& text, double min, double max, const std::string& what) {
+    std::string_view digits = text;
+    if (digits.starts_with('-')) {
+        digits.remove_prefix(1);
+    }
+    const std::size_t point = digits.find('.');
+    const std::string_view whole = digits.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view{} : digits.substr(point + 1);
+    auto allDigits = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    double value = 0;
+    const bool shaped = !whole.empty() && allDigits(whole) && allDigits(fraction) &&
+                        (point == std::string_view::npos || !fraction.empty());
+    auto range = [&] {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g and %g", min, max);
+        return std::string(buf);
+    };
+    if (!shaped ||
+        std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
+        throw CommandError("\"" + text + "\" is not a number (" + what + ": between " + range() +
+                           ")");
+    }
+    if (value < min || value > max) {
+        throw CommandError(what + " must lie between " + range() + ", not " + text);
+    }
+    return value;
 }
 
 bool ParseOnOff(const std::string& text, const std::string& what) {

@@ -15,6 +15,10 @@ namespace hh::devctl {
 /// hexadecimal digits, and nothing else ("--5", "+5", "0x-5", " 5" are refused).
 /// A number within [min, max]; CommandError naming `what` otherwise.
 int64_t ParseNumber(const std::string& text, int64_t min, int64_t max, const std::string& what);
+/// A decimal number: an optional minus sign, digits, optionally a point and
+/// more digits ("48.1173", "-0.5"), within [min, max]; CommandError naming
+/// `what` otherwise (no exponent, no blank, no "nan").
+double ParseDecimal(const std::string& text, double min, double max, const std::string& what);
 /// A number from 0 to 4294967295; CommandError "\"TEXT\" is not a <what>" otherwise.
 uint32_t ParseUint32(const std::string& text, const std::string& what);
 /// "on"/"1" or "off"/"0".
