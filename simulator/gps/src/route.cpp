@@ -39,9 +39,9 @@ std::optional<int> Digits(std::string_view text) {
     return text.empty() ? std::nullopt : std::optional<int>(value);
 }
 
-// Seconds since 1970 of an ISO 8601 time as GPX writes it:
-// 2024-06-01T12:00:05Z, with optional fractions and a "+02:00" offset.
-std::optional<double> IsoTime(std::string_view text) {
+} // namespace
+
+std::optional<double> ParseIsoTime(std::string_view text) {
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
         (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':') {
         return std::nullopt;
@@ -90,6 +90,8 @@ std::optional<double> IsoTime(std::string_view text) {
     }
     return std::nullopt;
 }
+
+namespace {
 
 bool InRange(double lat, double lon) {
     return lat >= -90.0 && lat <= 90.0 && lon >= -180.0 && lon <= 180.0;
@@ -166,7 +168,7 @@ std::optional<std::vector<RoutePoint>> ParseGpx(std::string_view text, std::stri
             p.altitude = *ele;
         }
         const std::string_view time = pt.child_value("time");
-        const auto t = IsoTime(time);
+        const auto t = ParseIsoTime(time);
         if (!time.empty() && !t) {
             error = "point " + std::to_string(points.size() + 1) + " has an unreadable time";
             return false;

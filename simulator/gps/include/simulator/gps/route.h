@@ -35,6 +35,10 @@ struct RoutePosition {
 };
 RoutePosition PositionOnRoute(const std::vector<RoutePoint>& route, double elapsed, bool loop);
 
+/// Seconds since 1970 of an ISO 8601 UTC time as GPX writes it
+/// ("2024-06-01T12:00:05Z", fractions and a "+02:00" offset allowed).
+std::optional<double> ParseIsoTime(std::string_view text);
+
 /// Distance between two points on the Earth's mean sphere, in metres.
 double GroundDistance(double lat1, double lon1, double lat2, double lon2);
 
