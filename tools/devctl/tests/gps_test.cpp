@@ -10,12 +10,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -87,11 +91,53 @@ public:
         }
     }
     const std::string& path() const { return path_; }
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
     std::string path_;
 };
+
+// The CPU time a process has used so far, in clock ticks (user and system).
+long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The fields after the command name's closing parenthesis: state is the
+    // first, utime the 12th and stime the 13th.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i) {
+        if (i >= 12) {
+            ticks += std::stol(field);
+        }
+    }
+    return ticks;
+}
+
+// Opens a serve's pseudo-terminal raw and reads until a whole burst came.
+std::string ReadBurst(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY);
+    if (fd < 0) {
+        return "";
+    }
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    std::string nmea;
+    pollfd p{fd, POLLIN, 0};
+    while (nmea.find("\r\n", nmea.find("$GPRMC")) == std::string::npos && poll(&p, 1, 5000) > 0) {
+        char buffer[512];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        nmea.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return nmea;
+}
 
 class GpsVerbsTest : public hh::sys::testing::DeviceRootTest {
 protected:
@@ -302,6 +348,23 @@ TEST_F(GpsVerbsTest, TtffOnAPortTimesAReceiverThatRestartsAndRefusesOneThatDoesN
     EXPECT_EQ(r.err, "devctl: the receiver on " + replay.path() +
                          " kept its fix after $PGNVS,RSET,COLD: it does not restart on that "
                          "command\n");
+}
+
+// gpsd and terminals come and go: a serve whose reader left sleeps, and the
+// next reader gets bursts again.
+TEST_F(GpsVerbsTest, ServeWhoseReaderGoesAwayStaysIdleAndServesTheNext) {
+    Serve serve({"--speed", "100"});
+    ASSERT_EQ(serve.path().rfind("/dev/pts/", 0), 0u) << serve.path();
+    ASSERT_NE(ReadBurst(serve.path()).find("$GPRMC"), std::string::npos);
+
+    // Half a second of a hundred bursts a second without a reader: a serve
+    // that spun on the full line would use about all of it.
+    const long before = CpuTicks(serve.pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long used = CpuTicks(serve.pid()) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 10) << "clock ticks used without a reader";
+
+    EXPECT_NE(ReadBurst(serve.path()).find("$GPRMC"), std::string::npos);
 }
 
 } // namespace
