@@ -55,6 +55,10 @@ constexpr double kErrorSeconds = 60.0;
 constexpr double kVelocitySigma = 0.06;
 // Below this speed the course is not updated (it would only show the noise).
 constexpr double kCourseSpeed = 0.5;
+// Receivers give no fix from a poorer geometry than this PDOP (their PDOP
+// mask): four satellites near one cone would put the position hundreds of
+// metres off.
+constexpr double kPdopMask = 25.0;
 // Power-on: the receiver's boot before its search begins, seconds.
 constexpr double kBootSeconds = 2.0;
 
@@ -499,9 +503,14 @@ void GpsReceiver::updateFix(double now) {
                   [](const Channel* a, const Channel* b) { return a->elevation > b->elevation; });
         usable.resize(kChannels);
     }
+    // The DOPs are those of the sky as GSV reports it, in whole degrees: with
+    // four satellites near one cone (PDOP 20 and more) the fractions of a
+    // degree move the DOPs by several percent, and a reader that recomputes
+    // them from GSV, as gpsd does, would find them off.
     std::vector<SkyDirection> directions;
     for (const Channel* c : usable) {
-        directions.push_back({c->elevation, c->azimuth});
+        directions.push_back({static_cast<double>(std::lround(c->elevation)),
+                              static_cast<double>(std::lround(c->azimuth) % 360)});
     }
     std::optional<Dop> dop;
     GpsFix fix = GpsFix::None;
@@ -512,7 +521,7 @@ void GpsReceiver::updateFix(double now) {
         dop = ComputeDop(directions, true);
         fix = GpsFix::Fix2D;
     }
-    if (!dop) {
+    if (!dop || dop->pdop > kPdopMask) {
         m_fix = GpsFix::None;
         m_dop = {};
         return;
