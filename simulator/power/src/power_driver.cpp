@@ -1,6 +1,7 @@
 #include <platform/system/clock.h>
 #include <platform/system/error.h>
 #include <platform/system/process.h>
+#include <platform/system/recover_flag.h>
 #include <platform/system/whole_file.h>
 #include <simulator/card/storage_card.h>
 #include <simulator/compass/compass_driver.h>
@@ -8,28 +9,12 @@
 #include <simulator/state/device_state.h>
 #include <simulator/state/driver_support.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace hh::sim {
 
 namespace {
-
-constexpr const char* kFlagFile = "recover_flag";
-constexpr const char* kLockFile = "power.lock";
-
-// The flag file holds the value in decimal and a line end.
-constexpr std::size_t kMaxFlagFile = 32;
-
-std::string FlagText(uint32_t value) {
-    return std::to_string(value) + "\n";
-}
-
-bool WriteFlagFile(uint32_t value) {
-    return sys::WriteStateFile(kFlagFile, FlagText(value));
-}
 
 bool Record(uint32_t code, uint32_t value) {
     return state::AppendLog(state::kPowerLog, {sys::DeviceUptimeMs(), code, value});
@@ -145,39 +130,8 @@ void EndProgram() {
 
 } // namespace
 
-std::optional<uint32_t> ReadStoredRecoverFlag() {
-    std::optional<std::string> text = sys::ReadStateFile(kFlagFile, kMaxFlagFile);
-    if (!text) {
-        const uint32_t error = sys::GetLastError();
-        if (error == sys::ERROR_FILE_NOT_FOUND || error == sys::ERROR_PATH_NOT_FOUND) {
-            return 0u;
-        }
-        if (error == sys::ERROR_FILE_TOO_LARGE) {
-            sys::SetLastError(sys::ERROR_INVALID_DATA);
-        }
-        return std::nullopt;
-    }
-    const char* begin = text->data();
-    const char* end = begin + text->size();
-    uint32_t value = 0;
-    auto [stop, ec] = std::from_chars(begin, end, value);
-    // Digits and at most one line end, nothing after it.
-    if (ec != std::errc() || (stop != end && (*stop != '\n' || stop + 1 != end))) {
-        sys::SetLastError(sys::ERROR_INVALID_DATA);
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool StoreRecoverFlag(uint32_t value) {
-    // Read-modify-write of the flag is serialised between the programs of a
-    // device root.
-    sys::StateFileLock lock(kLockFile);
-    return WriteFlagFile(value);
-}
-
 bool RestartSimulatedDevice() {
-    sys::StateFileLock lock(kLockFile);
+    sys::StateFileLock lock(sys::kRecoverFlagLock);
     if (!lock.Held()) {
         return false;
     }
@@ -189,7 +143,7 @@ bool RestartSimulatedDevice() {
     // that cannot store both (a full disk) has not happened.
     std::vector<sys::StateFileContents> changes;
     if (*flag == kRecoverRequested) {
-        changes.push_back({kFlagFile, FlagText(kRecoverPending)});
+        changes.push_back(sys::RecoverFlagContents(kRecoverPending));
     }
     return sys::RestartDeviceClock(changes);
 }

@@ -1,10 +1,8 @@
 #pragma once
 // The simulated power driver "PWR1:" and the kernel's restart request.
 //
-// The device keeps a 32-bit recover flag in its power driver across restarts;
-// here it lives in <root>/.device/recover_flag as decimal text, replaced
-// durably (temporary file, fsync, rename, fsync of the folder) so that a power
-// loss leaves the old or the new value. A simulated restart turns a stored 100
+// The device keeps a 32-bit recover flag in its power driver across restarts
+// (platform/system/recover_flag.h). A simulated restart turns a stored 100
 // into 101, as the device's boot code does, starts the tick count again and
 // ends the program that asked for it (exit code 0 after flushing its output);
 // a restart that cannot store its changes (a full disk) does none of this.
@@ -15,6 +13,7 @@
 // their device tick. Other codes fail with ERROR_NOT_SUPPORTED.
 
 #include <platform/protocol/device_protocol.h>
+#include <platform/system/recover_flag.h>
 #include <platform/system/stream_device.h>
 #include <simulator/kernel/simulated_kernel.h>
 
@@ -52,11 +51,9 @@ bool ReadPowerRequests(std::vector<PowerRequest>& requests);
 using protocol::kRecoverPending;
 using protocol::kRecoverRequested;
 
-/// The stored flag of the current device root; 0 when none was ever stored.
-/// nullopt with the last error set when the state cannot be read.
-std::optional<uint32_t> ReadStoredRecoverFlag();
-/// Stores the flag durably; false with the last error set (ERROR_DISK_FULL...).
-bool StoreRecoverFlag(uint32_t value);
+/// The stored flag of the device root, shared with every backend.
+using sys::ReadStoredRecoverFlag;
+using sys::StoreRecoverFlag;
 
 /// The device side of a restart: a stored 100 becomes 101 and the tick count
 /// starts again for every program of the device root, both in one step. The
