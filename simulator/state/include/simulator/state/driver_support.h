@@ -1,8 +1,9 @@
 #pragma once
 // What every simulated driver shares: the switch that makes a driver
 // unavailable (its opens fail as for a device that is not there), and the
-// checked reading and writing of request buffers.
+// checked reading and writing of request buffers (platform/system/driver_buffers.h).
 
+#include <platform/system/driver_buffers.h>
 #include <platform/system/error.h>
 
 #include <cstddef>
@@ -34,28 +35,8 @@ inline bool FailWith(uint32_t error) {
     return false;
 }
 
-/// The request's input as a T; false with ERROR_INVALID_PARAMETER when it is shorter.
-template <typename T>
-bool ReadInput(std::span<const std::byte> in, T& value) {
-    if (in.size() < sizeof(T)) {
-        return FailWith(sys::ERROR_INVALID_PARAMETER);
-    }
-    std::memcpy(&value, in.data(), sizeof(T));
-    return true;
-}
-
-/// Writes value into the output; false with ERROR_INSUFFICIENT_BUFFER when it does not fit.
-template <typename T>
-bool WriteOutput(std::span<std::byte> out, const T& value, uint32_t* bytesReturned) {
-    if (out.size() < sizeof(T)) {
-        return FailWith(sys::ERROR_INSUFFICIENT_BUFFER);
-    }
-    std::memcpy(out.data(), &value, sizeof(T));
-    if (bytesReturned) {
-        *bytesReturned = sizeof(T);
-    }
-    return true;
-}
+using sys::ReadInput;
+using sys::WriteOutput;
 
 /// Bytes from hexadecimal text (pairs, separators "-", ":" and blanks
 /// allowed); false when the text is not exactly `size` bytes of hexadecimal.
