@@ -72,6 +72,7 @@ struct SystemPowerStatusEx {
 inline constexpr uint32_t SPI_GETPLATFORMTYPE = 257;
 inline constexpr uint32_t SPI_GETOEMINFO = 258;
 inline constexpr uint32_t POWER_STATE_ON = 0x00010000u;
+inline constexpr uint32_t POWER_STATE_OFF = 0x00020000u;
 inline constexpr uint32_t POWER_STATE_SUSPEND = 0x00200000u;
 inline constexpr uint32_t POWER_FORCE = 0x00001000u;
 

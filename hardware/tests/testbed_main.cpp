@@ -1,0 +1,17 @@
+// The Linux backend's tests run under umockdev's preload, which this program
+// arranges for itself. They never reach the machine's login manager: the
+// system bus they would use is one that does not exist.
+
+#include "testbed.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    hh::hw::testing::RunUnderUmockdev(argv);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket", 1);
+    ::unsetenv("HANDHELD_HARDWARE_WRITES");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
