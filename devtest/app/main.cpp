@@ -6,9 +6,9 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <platform/window/device_screen.h>
-#include <simulator/device/simulated_device.h>
 #include <simulator/keypad/keypad.h>
-#include <simulator/state/device_state.h>
+
+#include <backend/device_backend.h>
 
 #include <cstdio>
 #include <string>
@@ -20,8 +20,8 @@ int main() {
         std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
         return 1;
     }
-    if (!hh::sim::RegisterSimulatedDevice()) {
-        std::fprintf(stderr, "V5520Demo: %s\n", hh::sim::state::StateErrorText().c_str());
+    if (!hh::backend::RegisterDeviceBackend(error)) {
+        std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
         return 1;
     }
     hh::win::Application application(u"V5520Demo");

@@ -12,8 +12,8 @@
 #include <platform/window/controls.h>
 #include <platform/window/device_screen.h>
 #include <platform/window/ui_thread.h>
-#include <simulator/device/simulated_device.h>
-#include <simulator/state/device_state.h>
+
+#include <backend/device_backend.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
         return 1;
     }
-    if (!hh::sim::RegisterSimulatedDevice()) {
-        std::fprintf(stderr, "V5520Demo-screens: %s\n", hh::sim::state::StateErrorText().c_str());
+    if (!hh::backend::RegisterDeviceBackend(error)) {
+        std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
         return 1;
     }
     hh::win::Application application(u"V5520Demo");

@@ -6,9 +6,9 @@
 #include <platform/system/serial_port.h>
 #include <platform/system/thread.h>
 #include <platform/window/application.h>
-#include <simulator/device/simulated_device.h>
-#include <simulator/state/device_state.h>
 #include <terminal/ui/dlg_terminal.h>
+
+#include <backend/device_backend.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -29,8 +29,8 @@ int main() {
         return 1;
     }
     hh::sys::RegisterSerialDriver();
-    if (!hh::sim::RegisterSimulatedDevice()) {
-        std::fprintf(stderr, "VARDI: %s\n", hh::sim::state::StateErrorText().c_str());
+    if (!hh::backend::RegisterDeviceBackend(error)) {
+        std::fprintf(stderr, "VARDI: %s\n", error.c_str());
         return 1;
     }
 

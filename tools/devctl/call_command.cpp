@@ -14,16 +14,17 @@
 //       prints its result and outputs; GetDirection is followed by GetAzimuth.
 //
 // The library is the one named by HANDHELD_HALVIX, else the one built beside
-// devctl, else libHalvix.so on the library path.
+// devctl, else libHalvix.so on the library path. Its drivers are those of the
+// backend HANDHELD_DEVICE chooses, as for the programs.
 
 #include "device_support.h"
 
 #include <platform/system/clock.h>
 #include <platform/system/code_page.h>
 #include <platform/system/thread.h>
-#include <simulator/device/simulated_device.h>
 #include <simulator/state/driver_support.h>
 
+#include <backend/device_backend.h>
 #include <dlfcn.h>
 #include <pthread.h>
 
@@ -332,8 +333,9 @@ void AddCallCommand(CLI::App& app) {
                      "(0 to 600000)");
     call->callback([name, args] {
         RequireDevice();
-        if (!sim::RegisterSimulatedDevice()) {
-            throw CommandError(FailureText());
+        std::string error;
+        if (!backend::RegisterDeviceBackend(error)) {
+            throw CommandError(error);
         }
         Library lib;
         size_t colons = name->find("::");

@@ -46,6 +46,9 @@ void AddOsInfoCommand(CLI::App& app);
 /// devctl call EXPORT [ARGS]: one export of libHalvix.so.
 void AddCallCommand(CLI::App& app);
 
+/// devctl probe: the machine's hardware as the Linux backend finds it.
+void AddProbeCommand(CLI::App& app);
+
 /// devctl gps: the simulated receiver's scenario, its sky, the receiver on a
 /// pseudo-terminal (serve) and time-to-first-fix measurements (ttff).
 void AddGpsCommand(CLI::App& app);

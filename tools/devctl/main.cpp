@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     hh::devctl::AddUuidCommand(app);
     hh::devctl::AddOsInfoCommand(app);
     hh::devctl::AddCallCommand(app);
+    hh::devctl::AddProbeCommand(app);
     hh::devctl::AddGpsCommand(app);
     if (argc > 1 && argv[1][0] != '-') {
         try {

@@ -5,8 +5,8 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <recovery/app/recovery_dlg.h>
-#include <simulator/device/simulated_device.h>
-#include <simulator/state/device_state.h>
+
+#include <backend/device_backend.h>
 
 #include <cstdio>
 #include <string>
@@ -18,8 +18,8 @@ int main() {
         std::fprintf(stderr, "Restel: %s\n", error.c_str());
         return 1;
     }
-    if (!hh::sim::RegisterSimulatedDevice()) {
-        std::fprintf(stderr, "Restel: %s\n", hh::sim::state::StateErrorText().c_str());
+    if (!hh::backend::RegisterDeviceBackend(error)) {
+        std::fprintf(stderr, "Restel: %s\n", error.c_str());
         return 1;
     }
     hh::win::Application application(u"Restel");

@@ -1,0 +1,31 @@
+#include <simulator/device/simulated_device.h>
+#include <simulator/state/device_state.h>
+
+#include <backend/device_backend.h>
+#include <hardware/linux_device.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace hh::backend {
+
+bool RegisterDeviceBackend(std::string& error) {
+    const char* chosen = std::getenv(kDeviceVariable);
+    const std::string_view name = chosen ? chosen : "";
+    if (name.empty() || name == "simulated") {
+        if (!sim::RegisterSimulatedDevice()) {
+            error = sim::state::StateErrorText();
+            return false;
+        }
+        return true;
+    }
+    if (name == "linux") {
+        hw::RegisterLinuxDevice();
+        return true;
+    }
+    error = std::string(kDeviceVariable) + " is \"" + std::string(name) +
+            "\", which names no device backend (simulated or linux)";
+    return false;
+}
+
+} // namespace hh::backend
