@@ -9,9 +9,21 @@
 
 namespace hh::backend {
 
-bool RegisterDeviceBackend(std::string& error) {
+namespace {
+
+std::string_view ChosenName() {
     const char* chosen = std::getenv(kDeviceVariable);
-    const std::string_view name = chosen ? chosen : "";
+    return chosen ? chosen : "";
+}
+
+} // namespace
+
+bool RunsOnMachineHardware() {
+    return ChosenName() == "linux";
+}
+
+bool RegisterDeviceBackend(std::string& error) {
+    const std::string_view name = ChosenName();
     if (name.empty() || name == "simulated") {
         if (!sim::RegisterSimulatedDevice()) {
             error = sim::state::StateErrorText();

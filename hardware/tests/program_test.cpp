@@ -23,6 +23,8 @@ using sys::testing::RunProgram;
 
 class LinuxProgramTest : public sys::testing::DeviceRootTest {
 protected:
+    explicit LinuxProgramTest(sys::testing::RootLayout layout = sys::testing::RootLayout::Volumes)
+        : DeviceRootTest(layout) {}
     void SetUp() override {
         DeviceRootTest::SetUp();
         ::setenv("HANDHELD_DEVICE", "linux", 1);
@@ -39,7 +41,14 @@ protected:
     }
 };
 
-TEST_F(LinuxProgramTest, DevctlCallsEveryExportOnTheHandheldsHardware) {
+// A machine where nothing of the suite ran yet: devctl call makes the device
+// root as a program's first start does.
+class LinuxProgramOnANewMachineTest : public LinuxProgramTest {
+protected:
+    LinuxProgramOnANewMachineTest() : LinuxProgramTest(sys::testing::RootLayout::Empty) {}
+};
+
+TEST_F(LinuxProgramOnANewMachineTest, DevctlCallsEveryExportOnTheHandheldsHardware) {
     Testbed handheld(MachineKind::Handheld);
     const std::pair<std::vector<std::string>, std::string> calls[] = {
         {{"GetBatteryStatus"}, "57\n"},

@@ -21,6 +21,7 @@
 
 #include <platform/system/clock.h>
 #include <platform/system/code_page.h>
+#include <platform/system/device_image.h>
 #include <platform/system/thread.h>
 #include <simulator/state/driver_support.h>
 
@@ -332,8 +333,17 @@ void AddCallCommand(CLI::App& app) {
                      "SCALE (0 to 255) BEEP_MS (0 to 600000) COUNT (0 to 10000) PAUSE_MS "
                      "(0 to 600000)");
     call->callback([name, args] {
-        RequireDevice();
         std::string error;
+        // On the machine's own hardware the device root is only the library's
+        // state, made at the first start as the programs make it; a simulated
+        // device is never made by devctl.
+        if (backend::RunsOnMachineHardware()) {
+            if (!sys::PrepareDeviceRoot(error)) {
+                throw CommandError(error);
+            }
+        } else {
+            RequireDevice();
+        }
         if (!backend::RegisterDeviceBackend(error)) {
             throw CommandError(error);
         }

@@ -16,4 +16,9 @@ inline constexpr const char* kDeviceVariable = "HANDHELD_DEVICE";
 /// cannot be used; the program then reports it and ends.
 [[nodiscard]] bool RegisterDeviceBackend(std::string& error);
 
+/// True when HANDHELD_DEVICE chooses the machine's own hardware ("linux"):
+/// the device root then holds only the library's own state (the registry,
+/// the recover flag), which a first start may make.
+bool RunsOnMachineHardware();
+
 } // namespace hh::backend
