@@ -16,19 +16,15 @@
 #include "gps_support.h"
 
 #include <platform/system/error.h>
-#include <platform/system/posix.h>
 #include <platform/system/serial_port.h>
+#include <platform/system/whole_file.h>
 #include <simulator/receiver/receiver_host.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <span>
@@ -189,26 +185,9 @@ std::vector<double> Summary(std::vector<double> values) {
 
 // The CSV file, replaced durably: complete on the disk before the verb ends.
 void WriteCsv(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".part";
-    sys::posix::Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    const bool written =
-        fd.valid() &&
-        sys::posix::WriteAllPolled(fd.get(), std::as_bytes(std::span(text.data(), text.size())),
-                                   std::nullopt)
-                .end == sys::posix::WriteEnd::Done &&
-        ::fsync(fd.get()) == 0;
-    const int error = errno;
-    fd = sys::posix::Fd();
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int why = written ? errno : error;
-        ::unlink(temporary.c_str());
+    if (!sys::ReplaceHostFileDurably(path, text)) {
         throw CommandError("the CSV file \"" + path +
-                           "\" could not be written: " + sys::ErrorText(sys::ErrorFromErrno(why)));
-    }
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    sys::posix::Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY));
-    if (dir.valid()) {
-        ::fsync(dir.get());
+                           "\" could not be written: " + sys::ErrorText(sys::GetLastError()));
     }
 }
 

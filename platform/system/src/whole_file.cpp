@@ -317,6 +317,23 @@ bool ReplaceFileDurably(std::u16string_view cePath, std::string_view contents) {
            FailErrno();
 }
 
+bool ReplaceHostFileDurably(const std::string& path, std::string_view contents) {
+    const std::filesystem::path host(path);
+    const std::string leaf = host.filename().string();
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    const std::string parent = host.parent_path().string();
+    Fd folder(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) {
+        return FailErrno();
+    }
+    Fd old(::openat(folder.get(), leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return WriteDurably(folder.get(), leaf, contents, old.get(), PendingFile::Mode::Replace) ||
+           FailErrno();
+}
+
 std::optional<std::string> ReadStateFile(std::string_view name, std::size_t maxSize) {
     if (!ValidStateName(name)) {
         Fail(ERROR_INVALID_NAME);

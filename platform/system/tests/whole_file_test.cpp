@@ -128,6 +128,24 @@ TEST_F(WholeFileTest, RefusedReplacementsLeaveEverythingAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(root_ / kDeviceStateFolder / "recover_flag"));
 }
 
+TEST_F(WholeFileTest, HostFilesAreReplacedWholeOrNotAtAll) {
+    const std::filesystem::path report = outside_ / "report.csv";
+    ASSERT_TRUE(ReplaceHostFileDurably(report.string(), "first"));
+    ASSERT_TRUE(ReplaceHostFileDurably(report.string(), "second"));
+    EXPECT_EQ(ReadHost(report), "second");
+    EXPECT_EQ(Entries(outside_), std::set<std::string>{"report.csv"});
+
+    std::filesystem::create_directories(outside_ / "folder");
+    for (const std::filesystem::path& refused :
+         {outside_ / "none" / "report.csv", outside_ / "folder", outside_ / ""}) {
+        SetLastError(0);
+        EXPECT_FALSE(ReplaceHostFileDurably(refused.string(), "x")) << refused;
+        EXPECT_NE(GetLastError(), 0u) << refused;
+    }
+    EXPECT_EQ(Entries(outside_), (std::set<std::string>{"folder", "report.csv"}));
+    EXPECT_TRUE(Entries(outside_ / "folder").empty());
+}
+
 TEST_F(WholeFileTest, StateFilesAreWrittenReadAndCreatedOnlyOnceWhenAsked) {
     std::filesystem::remove_all(root_);
     SetLastError(0);

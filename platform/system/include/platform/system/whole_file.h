@@ -44,6 +44,11 @@ std::optional<std::string> ReadHostFile(const std::string& path, std::size_t max
 /// with the last error set when any step fails; the file is then untouched.
 bool ReplaceFileDurably(std::u16string_view cePath, std::string_view contents);
 
+/// Replaces (or creates) a file by its host path (a report named on a command
+/// line) durably, as ReplaceFileDurably does for a CE path. False with the
+/// last error set when any step fails; the file is then untouched.
+bool ReplaceHostFileDurably(const std::string& path, std::string_view contents);
+
 /// Reads a file of the state folder; name is one component ("boot").
 std::optional<std::string> ReadStateFile(std::string_view name, std::size_t maxSize);
 
