@@ -96,3 +96,49 @@ function(hh_fuzz_target name)
                 ${work} ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
     set_tests_properties(${name}_corpus PROPERTIES LABELS fuzz TIMEOUT 120)
 endfunction()
+
+# hh_icon_resource(target SVG ID)
+# Icon resource ID of a program: PNG images of 48, 128 and 256 pixels rendered
+# from the SVG at build time (rsvg-convert) and compiled into the program under
+# ":/icons/ID/", where the window layer's LoadIcon finds them.
+function(hh_icon_resource target svg id)
+    find_program(HH_RSVG_CONVERT rsvg-convert)
+    if(NOT HH_RSVG_CONVERT)
+        message(FATAL_ERROR "rsvg-convert not found: install librsvg2-bin (scripts/install-deps)")
+    endif()
+    find_package(Qt6 REQUIRED COMPONENTS Core)
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}-icons/${id})
+    set(pngs)
+    foreach(size 48 128 256)
+        add_custom_command(
+            OUTPUT ${dir}/${size}.png
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND ${HH_RSVG_CONVERT} --width ${size} --height ${size} --output ${dir}/${size}.png
+                    ${CMAKE_CURRENT_SOURCE_DIR}/${svg}
+            DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${svg}
+            COMMENT "Rendering the ${size}-pixel icon ${id} of ${target}"
+            VERBATIM)
+        list(APPEND pngs ${dir}/${size}.png)
+    endforeach()
+    qt_add_resources(${target} ${target}_icon_${id} PREFIX /icons/${id} BASE ${dir} FILES ${pngs})
+    set_property(TARGET ${target} PROPERTY HH_ICON_DIR_${id} ${dir})
+endfunction()
+
+# hh_program_icon(target SVG NAME)
+# The program's icon resource 128, its window icon (large and small), and the
+# same picture on the desktop: the PNGs installed into the hicolor theme as
+# NAME, beside the SVG as its scalable picture.
+function(hh_program_icon target svg name)
+    hh_icon_resource(${target} ${svg} 128)
+    get_target_property(dir ${target} HH_ICON_DIR_128)
+    foreach(size 48 128 256)
+        install(FILES ${dir}/${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${name}.png
+            COMPONENT tools)
+    endforeach()
+    install(FILES ${svg}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME ${name}.svg
+        COMPONENT tools)
+endfunction()

@@ -22,7 +22,9 @@ constexpr int kKeyTab = 5;
 
 } // namespace
 
-CDlgMain::CDlgMain() : win::Dialog(MainDialogTemplate()), m_dlgNotification(m_dlgKey) {}
+CDlgMain::CDlgMain()
+    : win::Dialog(MainDialogTemplate()), m_hIcon(win::LoadIcon(IDR_MAINFRAME)),
+      m_dlgNotification(m_dlgKey) {}
 
 CDlgMain::~CDlgMain() {
     StopWatcher();
@@ -36,6 +38,8 @@ win::Dialog& CDlgMain::PageAt(int index) {
 
 bool CDlgMain::OnInitDialog() {
     win::Dialog::OnInitDialog();
+    SetIcon(m_hIcon, win::ICON_BIG);
+    SetIcon(m_hIcon, win::ICON_SMALL);
     auto* tab = Item<win::TabControl>(IDC_TAB);
     // The device screen gives the main dialog the whole work area; the tab
     // control spans it, so that its strip holds the nine tabs side by side.

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+class QIcon;
 class QKeyEvent;
 
 #if defined(__SANITIZE_THREAD__)
@@ -66,6 +67,9 @@ inline void MarkEventReceived(const void* event) {
     (void)event;
 #endif
 }
+
+/// The picture a window shows for its large and small icon (either may be null).
+QIcon WindowIcon(HICON big, HICON small);
 
 /// The widget that windows without parent live in: the device screen window
 /// with HANDHELD_SCREEN, else null (they are top-level windows of the host).

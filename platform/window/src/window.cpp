@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QIcon>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
@@ -243,6 +244,27 @@ bool Window::SetWindowText(std::u16string_view text) {
         }
         return true;
     });
+}
+
+HICON Window::SetIcon(HICON icon, int kind) {
+    return CallOnUiThread([&] {
+        HICON& slot = m_icons[kind == ICON_BIG ? ICON_BIG : ICON_SMALL];
+        HICON previous = slot;
+        slot = icon;
+        if (m_widget) {
+            const QIcon picture = detail::WindowIcon(m_icons[ICON_BIG], m_icons[ICON_SMALL]);
+            m_widget->setWindowIcon(picture);
+            // On the device screen the desktop shows the screen's window.
+            if (QWidget* host = detail::ScreenHost(); host && m_widget->parentWidget() == host) {
+                host->setWindowIcon(picture);
+            }
+        }
+        return previous;
+    });
+}
+
+HICON Window::GetIcon(int kind) const {
+    return CallOnUiThread([&] { return m_icons[kind == ICON_BIG ? ICON_BIG : ICON_SMALL]; });
 }
 
 bool Window::ShowWindow(int command) {

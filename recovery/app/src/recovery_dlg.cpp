@@ -163,7 +163,8 @@ int SetDisplayOrientation(uint32_t orientation) {
 
 CRecoveryDlg::CRecoveryDlg(EndProcessFn endProcess)
     : win::Dialog(RecoveryDialogTemplate()),
-      m_endProcess(endProcess ? std::move(endProcess) : sys::ExitProcessNow) {}
+      m_endProcess(endProcess ? std::move(endProcess) : sys::ExitProcessNow),
+      m_hIcon(win::LoadIcon(IDR_MAINFRAME)) {}
 
 CRecoveryDlg::~CRecoveryDlg() = default;
 
@@ -189,6 +190,8 @@ bool CRecoveryDlg::ReadConfiguration() {
 bool CRecoveryDlg::OnInitDialog() {
     win::Dialog::OnInitDialog();
     SetDisplayOrientation(win::DMDO_90);
+    SetIcon(m_hIcon, win::ICON_BIG);
+    SetIcon(m_hIcon, win::ICON_SMALL);
     ShowTaskBar(*this, win::SW_HIDE, 0);
     // The dialog has neither caption nor border: its client area is its window
     // rectangle, which is already the full screen while the dialog is still hidden.

@@ -80,7 +80,8 @@ std::u16string FormatMessage(const char16_t* format, ...) {
 }
 
 CDlgTerminal::CDlgTerminal()
-    : Dialog(TerminalTemplate()), m_anchor(std::make_shared<Anchor>()), m_pageNmea(WriteRaw) {}
+    : Dialog(TerminalTemplate()), m_hIcon(hh::win::LoadIcon(IDR_MAINFRAME)),
+      m_anchor(std::make_shared<Anchor>()), m_pageNmea(WriteRaw) {}
 
 CDlgTerminal::~CDlgTerminal() = default;
 
@@ -98,6 +99,8 @@ bool CDlgTerminal::OnDialog(const std::shared_ptr<Anchor>& anchor,
 
 bool CDlgTerminal::OnInitDialog() {
     m_anchor->dialog = this;
+    SetIcon(m_hIcon, hh::win::ICON_BIG);
+    SetIcon(m_hIcon, hh::win::ICON_SMALL);
     FillSettingsLists();
     ReadSettings();
     ShowTaskBar(*this, SW_HIDE, 0);

@@ -45,6 +45,7 @@ protected:
 private:
     void StopWatcher();
 
+    hh::win::HICON m_hIcon = nullptr;
     CDlgVol m_dlgVol;
     CDlgBkl m_dlgBkl;
     CDlgInfo m_dlgInfo;

@@ -4,6 +4,7 @@
 // UI thread and returns when the UI thread has run it (the window system's
 // send semantics). Only Dialog::PostMessage is queued instead.
 
+#include <platform/window/icon.h>
 #include <platform/window/surface.h>
 #include <platform/window/win_types.h>
 
@@ -58,6 +59,13 @@ public:
     /// The text shown while the pointer rests on the window; empty for none.
     void SetToolTip(std::u16string_view text);
 
+    /// WM_SETICON: the window's large (ICON_BIG) or small (ICON_SMALL) icon;
+    /// returns the one it replaces. The desktop shows them for the window
+    /// (for a window on the device screen, for the screen's window).
+    HICON SetIcon(HICON icon, int kind);
+    /// WM_GETICON: the icon of that kind, or null.
+    HICON GetIcon(int kind) const;
+
     /// GetDC: draws into the image the window keeps and shows.
     Surface GetDC();
 
@@ -87,6 +95,7 @@ private:
     QWidget* m_widget = nullptr;
     std::unique_ptr<QImage> m_retained;
     QWidget* m_overlay = nullptr;
+    HICON m_icons[2] = {};
 };
 
 } // namespace hh::win

@@ -26,6 +26,8 @@
 namespace recovery {
 
 inline constexpr int IDD_RECOVERY_DIALOG = 102;
+/// The program's icon (its window's large and small icon).
+inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDD_MSGBOX = 130;
 inline constexpr int IDC_PROGRESS = 1010;
 inline constexpr int IDC_BTN_YES = 1017;
@@ -133,6 +135,7 @@ private:
     void DrawProgressScreen(hh::win::Surface& surface, const hh::win::Rect& client);
 
     EndProcessFn m_endProcess;
+    hh::win::HICON m_hIcon = nullptr;
     std::u16string m_strMessage;
     std::unique_ptr<CEventThread> m_pThread;
     StopEventSlot m_hStopEvent;

@@ -111,6 +111,8 @@ private:
     void LockOpenButton();
     void ShowRxLost();
 
+    hh::win::HICON m_hIcon = nullptr;
+
     // Port link.
     std::u16string m_strPort;
     std::u16string m_strBaud;

@@ -8,6 +8,8 @@
 namespace terminal {
 
 inline constexpr int IDD_TERMINAL = 102;
+/// The program's icon (its window's large and small icon).
+inline constexpr int IDR_MAINFRAME = 128;
 
 inline constexpr int IDC_EDIT_RECEIVE = 1000;
 inline constexpr int IDC_BTN_SAVE = 1001;
