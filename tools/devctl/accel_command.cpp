@@ -17,6 +17,7 @@ void AddAccelCommand(CLI::App& app) {
     CLI::App* accel = app.add_subcommand("accel", "The G-sensor's X, Y and Z");
     auto values = std::make_shared<std::vector<std::string>>();
     accel->add_option("XYZ", *values, "X Y Z, signed 16-bit each")->expected(0, 3);
+    AddJsonFlag(accel);
     accel->callback([values] {
         RequireDevice();
         CheckState();
@@ -31,7 +32,8 @@ void AddAccelCommand(CLI::App& app) {
             Check(sim::StoreAcceleration(a), "the reading could not be stored");
         }
         sim::Acceleration a = Value(sim::ReadAcceleration());
-        std::printf("%d %d %d\n", a.x, a.y, a.z);
+        Print({{"x", a.x}, {"y", a.y}, {"z", a.z}},
+              [&] { std::printf("%d %d %d\n", a.x, a.y, a.z); });
     });
 }
 

@@ -17,7 +17,8 @@ namespace {
 
 void Show() {
     sim::BacklightState s = Value(sim::ReadBacklightState());
-    std::printf("level: %u\nscreen: %s\n", s.level, s.screenOn ? "on" : "off");
+    Print({{"level", s.level}, {"screen", s.screenOn}},
+          [&] { std::printf("level: %u\nscreen: %s\n", s.level, s.screenOn ? "on" : "off"); });
 }
 
 } // namespace
@@ -42,6 +43,9 @@ void AddBacklightCommand(CLI::App& app) {
         Check(sim::StoreScreenOn(on), "the screen state could not be stored");
         Show();
     });
+    for (CLI::App* verb : {backlight, level, screen}) {
+        AddJsonFlag(verb);
+    }
     ShowWhenAlone(backlight, Show);
 }
 

@@ -16,8 +16,11 @@ namespace {
 
 void Show() {
     sim::BarometerReading r = Value(sim::ReadBarometer());
-    std::printf("altitude: %d m\npressure: %d (1/100 mb)\ntemperature: %d (1/10 C)\n", r.altitude,
-                r.pressure, r.temperature);
+    Print({{"altitude", r.altitude}, {"pressure", r.pressure}, {"temperature", r.temperature}},
+          [&] {
+              std::printf("altitude: %d m\npressure: %d (1/100 mb)\ntemperature: %d (1/10 C)\n",
+                          r.altitude, r.pressure, r.temperature);
+          });
 }
 
 } // namespace
@@ -30,6 +33,7 @@ void AddBaroCommand(CLI::App& app) {
         auto value = std::make_shared<std::string>();
         CLI::App* sub = baro->add_subcommand(name, std::string("Sets the ") + name);
         sub->add_option("N", *value, "A 32-bit signed number")->required();
+        AddJsonFlag(sub);
         sub->callback([value, what = std::string("the ") + name, part] {
             auto n = static_cast<int32_t>(ParseNumber(*value, INT32_MIN, INT32_MAX, what));
             CheckState();
@@ -37,6 +41,7 @@ void AddBaroCommand(CLI::App& app) {
             Show();
         });
     }
+    AddJsonFlag(baro);
     ShowWhenAlone(baro, Show);
 }
 

@@ -1,6 +1,7 @@
 // devctl battery: the simulated battery and line power.
 //
 //   devctl battery                      percent, charging, line power, presence
+//                                       (--json: {"percent": 57, "charging": false, ...})
 //   devctl battery set [PERCENT] [--charging|--discharging] [--ac|--no-ac]
 //                      [--absent|--present]
 
@@ -18,8 +19,12 @@ namespace {
 
 void Show() {
     sim::Battery b = Value(sim::ReadBattery());
-    std::printf("percent: %d\ncharging: %s\nac: %s\nbattery: %s\n", b.percent,
-                b.charging ? "yes" : "no", b.ac ? "yes" : "no", b.absent ? "absent" : "present");
+    Print({{"percent", b.percent}, {"charging", b.charging}, {"ac", b.ac}, {"present", !b.absent}},
+          [&] {
+              std::printf("percent: %d\ncharging: %s\nac: %s\nbattery: %s\n", b.percent,
+                          b.charging ? "yes" : "no", b.ac ? "yes" : "no",
+                          b.absent ? "absent" : "present");
+          });
 }
 
 struct SetOptions {
@@ -60,6 +65,8 @@ void AddBatteryCommand(CLI::App& app) {
         Check(sim::ChangeBattery(change), "the battery could not be stored");
         Show();
     });
+    AddJsonFlag(battery);
+    AddJsonFlag(set);
     ShowWhenAlone(battery, Show);
 }
 

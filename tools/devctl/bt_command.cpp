@@ -16,7 +16,9 @@ namespace {
 
 void Show() {
     std::optional<uint32_t> power = sim::ReadBluetoothPower();
-    std::printf("%s\n", !power ? "unknown" : *power ? "on" : "off");
+    Print({{"power", power ? Json(*power != 0) : Json(nullptr)}}, [&] {
+        std::printf("%s\n", !power ? "unknown" : *power ? "on" : "off");
+    });
 }
 
 } // namespace
@@ -25,6 +27,7 @@ void AddBluetoothCommand(CLI::App& app) {
     CLI::App* bt = app.add_subcommand("bt", "Bluetooth power");
     auto state = std::make_shared<std::string>();
     bt->add_option("STATE", *state, "on or off");
+    AddJsonFlag(bt);
     bt->callback([state] {
         RequireDevice();
         if (!state->empty()) {

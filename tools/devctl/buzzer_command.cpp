@@ -17,20 +17,31 @@ namespace {
 void ShowLog() {
     std::vector<sim::ToneRequest> tones;
     Check(sim::ReadToneLog(tones), "the tone log could not be read");
+    Json list = Json::array();
     int64_t previous = tones.empty() ? 0 : tones.front().atMs;
     for (const sim::ToneRequest& t : tones) {
-        std::printf("%lld +%lld level %u scale %u%s\n", static_cast<long long>(t.atMs),
-                    static_cast<long long>(t.atMs - previous), t.level, t.scale,
-                    t.level ? "" : " (silence)");
+        list.push_back({{"tick", t.atMs},
+                        {"after_ms", t.atMs - previous},
+                        {"level", t.level},
+                        {"scale", t.scale}});
         previous = t.atMs;
     }
+    Print({{"tones", list}}, [&] {
+        for (const Json& t : list) {
+            const uint32_t level = t["level"];
+            std::printf("%lld +%lld level %u scale %u%s\n", t["tick"].get<long long>(),
+                        t["after_ms"].get<long long>(), level, t["scale"].get<unsigned>(),
+                        level ? "" : " (silence)");
+        }
+    });
 }
 
 } // namespace
 
 void AddBuzzerCommand(CLI::App& app) {
     CLI::App* buzzer = app.add_subcommand("buzzer", "The buzzer's tone log");
-    buzzer->add_subcommand("log", "Prints the tone requests with their times")->callback([] {
+    CLI::App* log = buzzer->add_subcommand("log", "Prints the tone requests with their times");
+    log->callback([] {
         RequireDevice();
         ShowLog();
     });
@@ -38,6 +49,8 @@ void AddBuzzerCommand(CLI::App& app) {
         RequireDevice();
         Check(sim::ClearToneLog(), "the tone log could not be cleared");
     });
+    AddJsonFlag(buzzer);
+    AddJsonFlag(log);
     ShowWhenAlone(buzzer, ShowLog);
 }
 

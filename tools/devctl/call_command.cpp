@@ -138,18 +138,40 @@ void CheckArity(const std::string& name, const Arity& arity, const Args& a) {
     }
 }
 
-void PrintBytes(const uint8_t* bytes, size_t n) {
-    std::vector<uint8_t> v(bytes, bytes + n);
-    std::printf("%s\n", sim::HexText(v).c_str());
+// What a call gives, in the order it gives it: each part is a line of text
+// printed at once, or a field of the one JSON object printed at the end.
+class Output {
+public:
+    explicit Output(const std::string& called) : m_object{{"call", called}} {}
+
+    void Add(const std::string& key, const Json& value, const std::string& text) {
+        if (JsonOutput()) {
+            m_object[key] = value;
+        } else {
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+        }
+    }
+    void Add(const std::string& key, int64_t value) { Add(key, value, std::to_string(value)); }
+    void Finish() {
+        Print(m_object, [] {});
+    }
+
+private:
+    Json m_object;
+};
+
+std::string HexOf(const uint8_t* bytes, size_t n) {
+    return sim::HexText(std::vector<uint8_t>(bytes, bytes + n));
 }
 
-void PrintText(const std::vector<char16_t>& text) {
+std::string TextOf(const std::vector<char16_t>& text) {
     std::u16string_view view(text.data(), text.size());
-    std::printf("%s\n", sys::Utf16ToUtf8(view.substr(0, view.find(u'\0'))).c_str());
+    return sys::Utf16ToUtf8(view.substr(0, view.find(u'\0')));
 }
 
 // Calls a plain export; false when there is none of that name.
-bool CallFunction(Library& lib, const std::string& name, const Args& a) {
+bool CallFunction(Library& lib, const std::string& name, const Args& a, Output& out) {
     auto known = Exports().find(name);
     if (known == Exports().end()) {
         return false;
@@ -173,19 +195,19 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
     auto plain = signatures.find(name);
     if (plain != signatures.end()) {
         if (plain->second == 'u') {
-            std::printf("%u\n", lib.get<UintVoid>(name)());
+            out.Add("result", lib.get<UintVoid>(name)());
         } else {
-            std::printf("%d\n", lib.get<IntVoid>(name)());
+            out.Add("result", lib.get<IntVoid>(name)());
         }
         return true;
     }
     if (name == "SetBackLightLevel" || name == "SetBKLSuspendTimeout" || name == "SetBTPower") {
-        std::printf("%d\n", lib.get<int(uint32_t)>(name)(Arg(a, 0, 0, "the value")));
+        out.Add("result", lib.get<int(uint32_t)>(name)(Arg(a, 0, 0, "the value")));
         return true;
     }
     if (name == "ScreenOnOff" || name == "SetUSBMode") {
         auto v = static_cast<int>(Arg(a, 0, 0, "the value", INT32_MIN, INT32_MAX));
-        std::printf("%d\n", lib.get<int(int)>(name)(v));
+        out.Add("result", lib.get<int(int)>(name)(v));
         return true;
     }
     if (name == "GetDeviceUUID" || name == "GetCardID") {
@@ -193,9 +215,10 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
         std::vector<uint8_t> buffer(size);
         std::fflush(stdout);
         int result = lib.get<int(uint8_t*, uint32_t)>(name)(buffer.data(), size);
-        std::printf("%d\n", result);
+        out.Add("result", result);
         if (result) {
-            PrintBytes(buffer.data(), size < 16 ? size : 16);
+            const std::string hex = HexOf(buffer.data(), size < 16 ? size : 16);
+            out.Add("bytes", hex, hex);
         }
         return true;
     }
@@ -203,14 +226,15 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
         bool bytes = name == "GetOSVersion";
         uint32_t size = Arg(a, 0, bytes ? 256 : 64, "the buffer size", 0, 8192);
         std::vector<char16_t> buffer(bytes ? size / 2 + 1 : size + 1, u'\0');
-        int result = lib.get<int(char16_t*, uint32_t)>(name)(buffer.data(), size);
-        std::printf("%d\n", result);
-        PrintText(buffer);
+        out.Add("result", lib.get<int(char16_t*, uint32_t)>(name)(buffer.data(), size));
+        const std::string text = TextOf(buffer);
+        out.Add("text", text, text);
         return true;
     }
     if (name == "GetCurSampleCnt") {
         int16_t count = 0;
-        std::printf("%d\n%d\n", lib.get<int(int16_t*)>(name)(&count), count);
+        out.Add("result", lib.get<int(int16_t*)>(name)(&count));
+        out.Add("count", count);
         return true;
     }
     if (name == "BuzzerStop") {
@@ -238,8 +262,8 @@ bool CallFunction(Library& lib, const std::string& name, const Args& a) {
         sigaddset(&ending, signal);
     }
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    std::printf("called at tick %u\n", sys::GetTickCount());
-    std::fflush(stdout);
+    const uint32_t tick = sys::GetTickCount();
+    out.Add("tick", tick, "called at tick " + std::to_string(tick));
     buzzerBeep(level, scale, beep, count, pause);
     // The sequence runs on the library's thread: stay until it has ended,
     // looking for an ending signal now and then.
@@ -265,7 +289,8 @@ std::string Mangled(const std::string& cls, const std::string& member, const std
 // Calls CLASS::METHOD on a new, opened object. The method, its argument and
 // its symbols are checked before the object is made, so that bad input
 // prints nothing but its one line.
-void CallMethod(Library& lib, const std::string& cls, const std::string& method, const Args& a) {
+void CallMethod(Library& lib, const std::string& cls, const std::string& method, const Args& a,
+                Output& out) {
     if (cls != "CCompass" && cls != "GSensorTst" && cls != "SensorParamTst") {
         throw CommandError("\"" + cls + "\" is not a class of the library");
     }
@@ -293,28 +318,34 @@ void CallMethod(Library& lib, const std::string& cls, const std::string& method,
         auto azimuth = lib.get<Azimuth>(Mangled(cls, "GetAzimuth", "v"));
         auto call = method == "GetAzimuth" ? nullptr : lib.get<IntSelf>(Mangled(cls, method, "v"));
         construct(object);
-        std::printf("Open: %d\n", open(object));
+        const int opened = open(object);
+        out.Add("open", opened, "Open: " + std::to_string(opened));
         int result = call ? call(object) : azimuth(object);
-        std::printf("%d\n", result);
+        out.Add("result", result);
         if (method == "GetDirection" && result) {
-            std::printf("azimuth: %d\n", azimuth(object));
+            const int heading = azimuth(object);
+            out.Add("azimuth", heading, "azimuth: " + std::to_string(heading));
         }
     } else if (cls == "GSensorTst") {
         auto call = lib.get<int(void*, int16_t*)>(Mangled(cls, method, "R13_XYZ_POSITION"));
         construct(object);
-        std::printf("Open: %d\n", open(object));
+        const int opened = open(object);
+        out.Add("open", opened, "Open: " + std::to_string(opened));
         int16_t xyz[3] = {};
-        int result = call(object, xyz);
-        std::printf("%d\n%d %d %d\n", result, xyz[0], xyz[1], xyz[2]);
+        out.Add("result", call(object, xyz));
+        out.Add("position", {{"x", xyz[0]}, {"y", xyz[1]}, {"z", xyz[2]}},
+                std::to_string(xyz[0]) + " " + std::to_string(xyz[1]) + " " +
+                    std::to_string(xyz[2]));
     } else {
         std::string sig = method == "SetCurPressure" ? "Rj" : "Ri";
         auto call = lib.get<int(void*, int32_t*)>(Mangled(cls, method, sig));
         construct(object);
-        std::printf("Open: %d\n", open(object));
+        const int opened = open(object);
+        out.Add("open", opened, "Open: " + std::to_string(opened));
         int result = call(object, &value);
-        std::printf("%d\n", result);
+        out.Add("result", result);
         if (!setter && result) {
-            std::printf("%d\n", value);
+            out.Add("value", value);
         }
     }
     destruct(object);
@@ -348,15 +379,16 @@ void AddCallCommand(CLI::App& app) {
             throw CommandError(error);
         }
         Library lib;
+        Output out(*name);
         size_t colons = name->find("::");
         if (colons != std::string::npos) {
-            CallMethod(lib, name->substr(0, colons), name->substr(colons + 2), *args);
-            return;
-        }
-        if (!CallFunction(lib, *name, *args)) {
+            CallMethod(lib, name->substr(0, colons), name->substr(colons + 2), *args, out);
+        } else if (!CallFunction(lib, *name, *args, out)) {
             throw CommandError("\"" + *name + "\" is not an export of libHalvix.so");
         }
+        out.Finish();
     });
+    AddJsonFlag(call);
 }
 
 } // namespace hh::devctl

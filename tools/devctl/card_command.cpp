@@ -17,21 +17,25 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    std::vector<uint8_t> cid = Value(sim::CardId());
-    std::printf("card: %s\ncid: %s\n", sim::CardPresent() ? "present" : "removed",
-                sim::HexText(cid).c_str());
+    const std::string cid = sim::HexText(Value(sim::CardId()));
+    const bool present = sim::CardPresent();
+    Print({{"present", present}, {"cid", cid}}, [&] {
+        std::printf("card: %s\ncid: %s\n", present ? "present" : "removed", cid.c_str());
+    });
 }
 
 } // namespace
 
 void AddCardCommand(CLI::App& app) {
     CLI::App* card = app.add_subcommand("card", "The storage card");
-    card->add_subcommand("insert", "Puts the card back in")->callback([] {
+    CLI::App* insert = card->add_subcommand("insert", "Puts the card back in");
+    insert->callback([] {
         RequireDevice();
         Check(sim::InsertCard(), "the card could not be inserted");
         Show();
     });
-    card->add_subcommand("remove", "Takes the card out (its files are kept)")->callback([] {
+    CLI::App* remove = card->add_subcommand("remove", "Takes the card out (its files are kept)");
+    remove->callback([] {
         RequireDevice();
         Check(sim::RemoveCard(), "the card could not be removed");
         Show();
@@ -48,6 +52,9 @@ void AddCardCommand(CLI::App& app) {
         Check(sim::StoreCardId(bytes), "the CID could not be stored");
         Show();
     });
+    for (CLI::App* verb : {card, insert, remove, cid}) {
+        AddJsonFlag(verb);
+    }
     ShowWhenAlone(card, Show);
 }
 

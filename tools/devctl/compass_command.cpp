@@ -19,10 +19,22 @@ namespace {
 
 void Show() {
     sim::CalibrationStatus c = Value(sim::ReadCalibrationStatus());
-    std::printf("azimuth: %d\nnext: %s\nrate: %d\ncalibration: %s %s %d/%d\n",
-                Value(sim::CompassAzimuth()), Value(sim::CalibrationOutcome()).c_str(),
-                Value(sim::CalibrationSampleRate()), c.phase.c_str(),
-                c.running ? "running" : "idle", c.samples, c.target);
+    const int azimuth = Value(sim::CompassAzimuth());
+    const std::string next = Value(sim::CalibrationOutcome());
+    const int rate = Value(sim::CalibrationSampleRate());
+    Print({{"azimuth", azimuth},
+           {"next", next},
+           {"rate", rate},
+           {"calibration",
+            {{"phase", c.phase},
+             {"running", c.running},
+             {"samples", c.samples},
+             {"target", c.target}}}},
+          [&] {
+              std::printf("azimuth: %d\nnext: %s\nrate: %d\ncalibration: %s %s %d/%d\n", azimuth,
+                          next.c_str(), rate, c.phase.c_str(), c.running ? "running" : "idle",
+                          c.samples, c.target);
+          });
 }
 
 } // namespace
@@ -59,6 +71,9 @@ void AddCompassCommand(CLI::App& app) {
         Check(sim::StoreCalibrationSampleRate(n), "the rate could not be stored");
         Show();
     });
+    for (CLI::App* verb : {compass, azimuth, next, rate}) {
+        AddJsonFlag(verb);
+    }
     ShowWhenAlone(compass, Show);
 }
 

@@ -94,6 +94,32 @@ double ParseDecimal(const std::string& text, double min, double max, const std::
     return value;
 }
 
+namespace {
+
+// Set by the --json flag of whichever verb ran.
+bool g_json = false;
+
+} // namespace
+
+void AddJsonFlag(CLI::App* verb) {
+    verb->add_flag("--json", g_json, "Prints one JSON object instead of text");
+}
+
+bool JsonOutput() {
+    return g_json;
+}
+
+void Print(const Json& object, const std::function<void()>& text) {
+    if (!g_json) {
+        text();
+        return;
+    }
+    // A text that is not UTF-8 (a name taken from the device) shows its
+    // undecodable bytes as U+FFFD instead of failing the verb.
+    const std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::printf("%s\n", line.c_str());
+}
+
 bool ParseOnOff(const std::string& text, const std::string& what) {
     if (text == "on" || text == "1") {
         return true;

@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,20 @@ T Value(std::optional<T> value) {
     }
     return std::move(*value);
 }
+
+/// A verb's output as one JSON object, its fields in the order they are set.
+using Json = nlohmann::ordered_json;
+
+/// Adds --json to a verb (or one of its subcommands) that prints what it read
+/// or changed.
+void AddJsonFlag(CLI::App* verb);
+
+/// Whether --json was given.
+bool JsonOutput();
+
+/// Prints `object` as one line of JSON when --json was given; runs `text`,
+/// the verb's own lines, otherwise.
+void Print(const Json& object, const std::function<void()>& text);
 
 /// Runs `show` when the verb was given without a subcommand (CLI11 runs a
 /// verb's own callback after its subcommand's).

@@ -15,14 +15,25 @@ namespace hh::devctl {
 
 namespace {
 
+// {"drivers": {"bkl1": true, ...}}, or one "NAME on|off" line per driver.
+void PrintDrivers(const Json& drivers) {
+    Print({{"drivers", drivers}}, [&] {
+        for (const auto& [name, on] : drivers.items()) {
+            std::printf("%s %s\n", name.c_str(), on.get<bool>() ? "on" : "off");
+        }
+    });
+}
+
 void Show() {
+    Json drivers = Json::object();
     for (const std::string& name : sim::SwitchableDrivers()) {
         const bool on = sim::DriverAvailable(name);
         if (!on && sys::GetLastError() != sys::ERROR_FILE_NOT_FOUND) {
             throw CommandError(FailureText());
         }
-        std::printf("%s %s\n", name.c_str(), on ? "on" : "off");
+        drivers[name] = on;
     }
+    PrintDrivers(drivers);
 }
 
 void Switch(const std::string& name, bool on) {
@@ -33,7 +44,7 @@ void Switch(const std::string& name, bool on) {
     }
     CheckState();
     Check(sim::SetDriverAvailable(canonical, on), "the driver could not be switched");
-    std::printf("%s %s\n", canonical.c_str(), on ? "on" : "off");
+    PrintDrivers({{canonical, on}});
 }
 
 } // namespace
@@ -46,8 +57,10 @@ void AddDriverCommand(CLI::App& app) {
             driver->add_subcommand(on ? "on" : "off", on ? "Makes a driver available again"
                                                          : "Makes a driver unavailable");
         sub->add_option("NAME", *name, "The driver")->required();
+        AddJsonFlag(sub);
         sub->callback([name, on] { Switch(*name, on); });
     }
+    AddJsonFlag(driver);
     ShowWhenAlone(driver, Show);
 }
 

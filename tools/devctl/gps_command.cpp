@@ -165,6 +165,7 @@ void AddServe(CLI::App* gps) {
     serve->add_option("--utc", o->utc,
                       "UTC of the first burst, e.g. 2024-06-01T12:00:00Z (default: now)");
     serve->get_option("--almanac")->excludes(replay);
+    AddJsonFlag(serve);
     serve->callback([o] {
         const uint32_t speed = ParseSpeed(o->speed);
         std::unique_ptr<sim::BurstSource> source;
@@ -200,7 +201,8 @@ void AddServe(CLI::App* gps) {
             throw CommandError("no pseudo-terminal could be had (error " +
                                std::to_string(sys::GetLastError()) + ")");
         }
-        std::printf("%s\n", host->devicePath().c_str());
+        const std::string path = host->devicePath();
+        Print({{"path", path}}, [&] { std::printf("%s\n", path.c_str()); });
         std::fflush(stdout);
         int received = 0;
         sigwait(&signals, &received);

@@ -5,6 +5,7 @@
 //       program on the device screen that holds the keypad
 
 #include "commands.h"
+#include "device_support.h"
 
 #include <simulator/keypad/keypad.h>
 
@@ -34,7 +35,9 @@ void SendKey(const KeyOptions& options) {
     if (!sim::SendHardwareKey(*vk, pressed, error)) {
         throw CommandError(error);
     }
-    std::printf("%s %s (0x%02X)\n", options.key.c_str(), pressed ? "pressed" : "released", *vk);
+    Print({{"key", options.key}, {"pressed", pressed}, {"virtual_key", *vk}}, [&] {
+        std::printf("%s %s (0x%02X)\n", options.key.c_str(), pressed ? "pressed" : "released", *vk);
+    });
 }
 
 } // namespace
@@ -44,6 +47,7 @@ void AddKeyCommand(CLI::App& app) {
     auto options = std::make_shared<KeyOptions>();
     key->add_option("KEY", options->key, "back, up, down or ok")->required();
     key->add_option("ACTION", options->action, "press or release")->required();
+    AddJsonFlag(key);
     key->callback([options] { SendKey(*options); });
 }
 

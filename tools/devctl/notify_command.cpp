@@ -73,16 +73,24 @@ void Notify(const NotifyOptions& options, bool waitAnswer) {
     }
     sys::SetEventData(notify, code);
     sys::EventModify(notify, sys::EVENT_SET);
-    std::printf("notified %u\n", code);
+    Json result = {{"notified", code}};
     if (!waitAnswer) {
+        Print(result, [&] { std::printf("notified %u\n", code); });
         return;
     }
-    std::fflush(stdout);
+    // The text tells of the notification at once; the JSON object, which
+    // holds the answer too, comes when the answer does.
+    if (!JsonOutput()) {
+        std::printf("notified %u\n", code);
+        std::fflush(stdout);
+    }
     if (sys::WaitForSingleObject(selection, waitSeconds * 1000) != sys::WAIT_OBJECT_0) {
         throw CommandError("no answer came within " + std::to_string(waitSeconds) + " s");
     }
     const uint32_t answer = sys::GetEventData(selection);
-    std::printf("answer %u (%s)\n", answer, AnswerName(answer));
+    result["answer"] = answer;
+    result["meaning"] = AnswerName(answer);
+    Print(result, [&] { std::printf("answer %u (%s)\n", answer, AnswerName(answer)); });
 }
 
 } // namespace
@@ -98,6 +106,7 @@ void AddNotifyCommand(CLI::App& app) {
                          "Waits SECONDS (default 30, at most 86400) for the answer on "
                          "\"EVENT_OVL_SELECTION\"")
             ->expected(0, 1);
+    AddJsonFlag(notify);
     notify->callback([options, wait] { Notify(*options, wait->count() > 0); });
 }
 

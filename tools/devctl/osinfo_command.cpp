@@ -16,9 +16,15 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
+    Json texts;
     for (const char* which : {"platform", "oem", "os"}) {
-        std::printf("%s: %s\n", which, Value(sim::DeviceText(which)).c_str());
+        texts[which] = Value(sim::DeviceText(which));
     }
+    Print(texts, [&] {
+        for (const auto& [which, text] : texts.items()) {
+            std::printf("%s: %s\n", which.c_str(), text.get<std::string>().c_str());
+        }
+    });
 }
 
 } // namespace
@@ -30,6 +36,7 @@ void AddOsInfoCommand(CLI::App& app) {
         std::string name = which;
         CLI::App* sub = osinfo->add_subcommand(name, "Sets the " + name + " text");
         sub->add_option("TEXT", *text, "The text, at most 120 characters")->required();
+        AddJsonFlag(sub);
         sub->callback([text, name] {
             if (sys::Utf8ToUtf16(*text).size() > 120) {
                 throw CommandError("the text is longer than 120 characters");
@@ -39,6 +46,7 @@ void AddOsInfoCommand(CLI::App& app) {
             Show();
         });
     }
+    AddJsonFlag(osinfo);
     ShowWhenAlone(osinfo, Show);
 }
 

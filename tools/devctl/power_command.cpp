@@ -44,40 +44,55 @@ void AddPowerCommand(CLI::App& app) {
             throw CommandError("the recover flag could not be read: " +
                                sys::ErrorText(sys::GetLastError()));
         }
-        std::printf("%u\n", *stored);
+        Print({{"flag", *stored}}, [&] { std::printf("%u\n", *stored); });
     });
+    AddJsonFlag(flag);
 
-    power->add_subcommand("requests", "Prints the power requests received")->callback([] {
+    CLI::App* requests = power->add_subcommand("requests", "Prints the power requests received");
+    AddJsonFlag(requests);
+    requests->callback([] {
         RequireDevice();
-        std::vector<sim::PowerRequest> requests;
-        Check(sim::ReadPowerRequests(requests), "the power log could not be read");
-        for (const sim::PowerRequest& r : requests) {
+        std::vector<sim::PowerRequest> received;
+        Check(sim::ReadPowerRequests(received), "the power log could not be read");
+        Json list = Json::array();
+        for (const sim::PowerRequest& r : received) {
             const char* name = r.code == sim::IOCTL_POWER_PREPARE_SUSPEND    ? "shutdown"
                                : r.code == sim::IOCTL_POWER_RESTORE_REGISTRY ? "recover"
                                : r.code == sim::IOCTL_POWER_PREPARE_RESTART  ? "restart"
                                : r.code == sys::POWER_STATE_SUSPEND          ? "suspend"
                                                                              : "wake";
-            std::printf("%lld %s request 0x%X value %u\n", static_cast<long long>(r.atMs), name,
-                        r.code, r.value);
+            list.push_back(
+                {{"tick", r.atMs}, {"name", name}, {"code", r.code}, {"value", r.value}});
         }
+        Print({{"requests", list}}, [&] {
+            for (const Json& r : list) {
+                std::printf("%lld %s request 0x%X value %u\n", r["tick"].get<long long>(),
+                            r["name"].get<std::string>().c_str(), r["code"].get<uint32_t>(),
+                            r["value"].get<uint32_t>());
+            }
+        });
     });
     auto showState = [] {
-        std::printf("%s\n", Value(sim::DeviceSuspended()) ? "suspended" : "awake");
+        const bool suspended = Value(sim::DeviceSuspended());
+        Print({{"suspended", suspended}},
+              [&] { std::printf("%s\n", suspended ? "suspended" : "awake"); });
     };
-    power->add_subcommand("state", "Prints whether the device sleeps")->callback([showState] {
+    CLI::App* state = power->add_subcommand("state", "Prints whether the device sleeps");
+    AddJsonFlag(state);
+    state->callback([showState] {
         RequireDevice();
         CheckState();
         showState();
     });
     for (bool suspend : {true, false}) {
-        power
-            ->add_subcommand(suspend ? "suspend" : "wake",
-                             suspend ? "Suspends the device" : "Wakes the device")
-            ->callback([suspend, showState] {
-                CheckState();
-                Check(sim::SetDeviceSuspended(suspend), "the power state could not be stored");
-                showState();
-            });
+        CLI::App* sub = power->add_subcommand(suspend ? "suspend" : "wake",
+                                              suspend ? "Suspends the device" : "Wakes the device");
+        AddJsonFlag(sub);
+        sub->callback([suspend, showState] {
+            CheckState();
+            Check(sim::SetDeviceSuspended(suspend), "the power state could not be stored");
+            showState();
+        });
     }
 
     CLI::App* restart = app.add_subcommand("restart", "Restarts the simulated device");
@@ -86,8 +101,9 @@ void AddPowerCommand(CLI::App& app) {
             throw CommandError("the device did not restart: " +
                                sys::ErrorText(sys::GetLastError()));
         }
-        std::printf("restarted\n");
+        Print({{"restarted", true}}, [] { std::printf("restarted\n"); });
     });
+    AddJsonFlag(restart);
 }
 
 } // namespace hh::devctl

@@ -18,6 +18,7 @@
 #include <platform/system/error.h>
 #include <platform/system/registry.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -132,6 +133,27 @@ std::string FormatData(uint32_t type, const std::vector<uint8_t>& data) {
     return out;
 }
 
+// The data as JSON: a REG_DWORD as its number, a string as text, a
+// REG_MULTI_SZ as a list of texts, anything else as its bytes in hexadecimal.
+Json DataJson(uint32_t type, const std::vector<uint8_t>& data) {
+    if (type == REG_DWORD && data.size() == 4) {
+        uint32_t value = 0;
+        std::memcpy(&value, data.data(), 4);
+        return value;
+    }
+    if (type == REG_MULTI_SZ) {
+        Json list = Json::array();
+        const std::string text = Strings(data, true);
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = std::min(text.find('\n', start), text.size());
+            list.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return list;
+    }
+    return FormatData(type, data);
+}
+
 const char* TypeName(uint32_t type) {
     switch (type) {
     case REG_DWORD:
@@ -169,7 +191,11 @@ void Get(const std::string& keyText, const std::string& name) {
     if (error) {
         throw CommandError(keyText + ": " + Describe(error));
     }
-    std::printf("%s\n", FormatData(type, data).c_str());
+    Print({{"key", keyText},
+           {"name", name},
+           {"type", TypeName(type)},
+           {"data", DataJson(type, data)}},
+          [&] { std::printf("%s\n", FormatData(type, data).c_str()); });
 }
 
 void Set(const std::string& keyText, const std::string& name,
@@ -245,14 +271,26 @@ void List(const std::string& keyText) {
     if (error) {
         throw CommandError(keyText + ": " + Describe(error));
     }
+    Json valueList = Json::array();
     for (const auto& value : values) {
-        std::string name = value.name.empty() ? "(default)" : Utf16ToUtf8(value.name);
-        std::printf("%s\t%s\t%s\n", name.c_str(), TypeName(value.type),
-                    FormatData(value.type, value.data).c_str());
+        valueList.push_back({{"name", Utf16ToUtf8(value.name)},
+                             {"type", TypeName(value.type)},
+                             {"data", DataJson(value.type, value.data)}});
     }
+    Json keyList = Json::array();
     for (const auto& subKey : subKeys) {
-        std::printf("%s\\\n", Utf16ToUtf8(subKey).c_str());
+        keyList.push_back(Utf16ToUtf8(subKey));
     }
+    Print({{"key", keyText}, {"values", valueList}, {"subkeys", keyList}}, [&] {
+        for (const auto& value : values) {
+            std::string name = value.name.empty() ? "(default)" : Utf16ToUtf8(value.name);
+            std::printf("%s\t%s\t%s\n", name.c_str(), TypeName(value.type),
+                        FormatData(value.type, value.data).c_str());
+        }
+        for (const auto& subKey : subKeys) {
+            std::printf("%s\\\n", Utf16ToUtf8(subKey).c_str());
+        }
+    });
 }
 
 // The parsed arguments live as long as the parser that fills them.
@@ -273,6 +311,7 @@ void AddRegCommand(CLI::App& app) {
     CLI::App* get = reg->add_subcommand("get", "Print a value");
     get->add_option("KEY", args->key, "HKLM\\... or HKCU\\...")->required();
     get->add_option("NAME", args->name, "value name")->required();
+    AddJsonFlag(get);
     get->callback([args] { Get(args->key, args->name); });
 
     CLI::App* set = reg->add_subcommand("set", "Store a REG_DWORD, or a string with --string");
@@ -289,6 +328,7 @@ void AddRegCommand(CLI::App& app) {
 
     CLI::App* list = reg->add_subcommand("list", "List the values and subkeys of a key");
     list->add_option("KEY", args->key, "HKLM\\... or HKCU\\...")->required();
+    AddJsonFlag(list);
     list->callback([args] { List(args->key); });
 }
 

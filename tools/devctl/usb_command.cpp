@@ -17,8 +17,10 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    std::printf("client: %s\nadapter: %u\n", Value(sim::CurrentUsbClient()).c_str(),
-                Value(sim::UsbAdapterStatus()));
+    const std::string client = Value(sim::CurrentUsbClient());
+    const uint32_t adapter = Value(sim::UsbAdapterStatus());
+    Print({{"client", client}, {"adapter", adapter}},
+          [&] { std::printf("client: %s\nadapter: %u\n", client.c_str(), adapter); });
 }
 
 } // namespace
@@ -48,6 +50,9 @@ void AddUsbCommand(CLI::App& app) {
         Check(sim::StoreUsbAdapterStatus(n), "the adapter status could not be stored");
         Show();
     });
+    for (CLI::App* verb : {usb, client, adapter}) {
+        AddJsonFlag(verb);
+    }
     ShowWhenAlone(usb, Show);
 }
 

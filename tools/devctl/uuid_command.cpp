@@ -16,7 +16,8 @@ namespace hh::devctl {
 namespace {
 
 void Show() {
-    std::printf("%s\n", sim::HexText(Value(sim::DeviceUuid())).c_str());
+    const std::string uuid = sim::HexText(Value(sim::DeviceUuid()));
+    Print({{"uuid", uuid}}, [&] { std::printf("%s\n", uuid.c_str()); });
 }
 
 } // namespace
@@ -35,6 +36,8 @@ void AddUuidCommand(CLI::App& app) {
         Check(sim::StoreDeviceUuid(bytes), "the identifier could not be stored");
         Show();
     });
+    AddJsonFlag(uuid);
+    AddJsonFlag(set);
     ShowWhenAlone(uuid, Show);
 }
 
