@@ -142,3 +142,11 @@ function(hh_program_icon target svg name)
         RENAME ${name}.svg
         COMPONENT tools)
 endfunction()
+
+# hh_packaged(target ...)
+# Targets that the packages hold; the target package_contents builds them all,
+# so that scripts/package builds what it installs and nothing else.
+function(hh_packaged)
+    set_property(GLOBAL APPEND PROPERTY HH_PACKAGED_TARGETS ${ARGN})
+endfunction()
+

@@ -24,6 +24,13 @@ constexpr const char16_t* kBackLightKey = u"ControlPanel\\BackLight";
 constexpr const char16_t* kBluetoothKey = u"Drivers\\BuiltIn\\ANT";
 constexpr const char16_t* kCompassKey = u"Drivers\\BuiltIn\\Compass";
 
+// A program of another project links the library alone and registers no
+// backend: the platform then loads the device's own at the first request.
+const bool g_bBackendOnDemand = [] {
+    LoadBackendOnDemand();
+    return true;
+}();
+
 // A driver handle for the length of one call.
 class Driver {
 public:

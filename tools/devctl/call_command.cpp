@@ -13,9 +13,11 @@
 //       the method (the setters take the value, the other methods nothing) and
 //       prints its result and outputs; GetDirection is followed by GetAzimuth.
 //
-// The library is the one named by HANDHELD_HALVIX, else the one built beside
-// devctl, else libHalvix.so on the library path. Its drivers are those of the
-// backend HANDHELD_DEVICE chooses, as for the programs.
+// The library is the one named by HANDHELD_HALVIX, else libHalvix.so.1: in a
+// build tree the one built beside devctl (its RUNPATH names that folder),
+// installed the one on the system's library path.
+// Its drivers are those of the backend HANDHELD_DEVICE chooses, as for the
+// programs.
 
 #include "device_support.h"
 
@@ -55,8 +57,7 @@ public:
         if (const char* env = std::getenv("HANDHELD_HALVIX")) {
             candidates.push_back(env);
         }
-        candidates.push_back(HALVIX_BUILT_PATH);
-        candidates.push_back("libHalvix.so");
+        candidates.push_back(HALVIX_SONAME);
         std::string errors;
         for (const std::string& path : candidates) {
             m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

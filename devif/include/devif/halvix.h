@@ -10,7 +10,11 @@
 // cannot be opened gives the function's failure value and nothing else
 // happens. The three sensor classes keep one driver handle open between calls.
 //
-// Loading the library creates the buzzer's stop event and does nothing else.
+// Loading the library creates the buzzer's stop event and lets the platform
+// load the device's backend at the first request of a program that registered
+// none at its start (a program of another project: include <devif/halvix.h>,
+// build with `pkg-config --cflags --libs halvix`, and the calls reach the
+// device of HANDHELD_ROOT). It does nothing else.
 // The only text the library prints is "GetCID Error:%d\r\n" (GetCardID).
 
 #include <platform/system/device_io.h>

@@ -2,6 +2,11 @@
 
 #include "platform/system/error.h"
 
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -19,6 +24,62 @@ struct Registry {
 Registry& registry() {
     static Registry* r = new Registry;
     return *r;
+}
+
+std::atomic<bool> g_loadOnDemand{false};
+std::mutex g_loadMutex;
+bool g_loadTried = false;
+// Set on the thread that runs the module's entry, whose own registration
+// must not start a second load.
+thread_local bool t_loading = false;
+
+bool KernelRegistered() {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.kernel != nullptr;
+}
+
+// The platform library's own folder, where the backend module lies.
+std::filesystem::path PlatformLibraryFolder() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&LoadBackendOnDemand), &info) || !info.dli_fname) {
+        return {};
+    }
+    return std::filesystem::path(info.dli_fname).parent_path();
+}
+
+void LoadBackendModule() {
+    const std::filesystem::path module = PlatformLibraryFolder() / kBackendModule;
+    // The module stays for the life of the process: its drivers are registered.
+    void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (!handle) {
+        std::fprintf(stderr, "the device's backend could not be loaded: %s\n", ::dlerror());
+        return;
+    }
+    auto entry = reinterpret_cast<int (*)()>(::dlsym(handle, kBackendEntry));
+    if (!entry) {
+        std::fprintf(stderr, "the device's backend %s has no %s\n", module.c_str(), kBackendEntry);
+        return;
+    }
+    t_loading = true;
+    entry();
+    t_loading = false;
+}
+
+// Loads the backend once when a device is asked for and no program
+// registered one; the others asking meanwhile wait for it.
+void EnsureBackend() {
+    if (!g_loadOnDemand.load() || t_loading || KernelRegistered()) {
+        return;
+    }
+    std::lock_guard lock(g_loadMutex);
+    if (g_loadTried) {
+        return;
+    }
+    g_loadTried = true;
+    const uint32_t error = GetLastError();
+    LoadBackendModule();
+    SetLastError(error);
 }
 
 std::string Upper(std::string_view text) {
@@ -71,6 +132,10 @@ void RegisterKernelServices(std::shared_ptr<KernelServices> services) {
     r.kernel = std::move(services);
 }
 
+void LoadBackendOnDemand() {
+    g_loadOnDemand = true;
+}
+
 bool ParseStreamDeviceName(std::u16string_view name, OpenRequest& request) {
     // Three letters, one or two digits, a colon: "COM10:", "bkl1:".
     if (name.size() < 5 || name.size() > 6 || name.back() != u':') {
@@ -110,6 +175,7 @@ std::unique_ptr<StreamDevice> OpenStreamDevice(std::u16string_view name, uint32_
     request.shareMode = shareMode;
     request.disposition = disposition;
     request.flags = flags;
+    EnsureBackend();
     std::shared_ptr<StreamDriver> driver;
     {
         auto& r = registry();
@@ -142,6 +208,7 @@ uint32_t KernelServices::setSystemPowerState(const char16_t*, uint32_t, uint32_t
 
 namespace {
 std::shared_ptr<KernelServices> Kernel() {
+    EnsureBackend();
     auto& r = registry();
     std::lock_guard lock(r.mutex);
     return r.kernel;

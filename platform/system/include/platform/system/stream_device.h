@@ -100,6 +100,24 @@ void RegisterStreamDriver(std::string_view prefix, std::shared_ptr<StreamDriver>
 void UnregisterStreamDriver(std::string_view prefix);
 void RegisterKernelServices(std::shared_ptr<KernelServices> services);
 
+/// The file name of the device's backend module, which lies beside the
+/// platform library: its entry kBackendEntry (extern "C" int(void)) prepares
+/// the device root and registers what a program of the suite registers at
+/// its start, 1 when done, else 0 after saying why in one line on standard
+/// error.
+inline constexpr const char* kBackendModule = "device-backend.so";
+inline constexpr const char* kBackendEntry = "hh_register_device_backend";
+
+/// Lets a process whose program registered no backend reach the device all
+/// the same: from now on, the first device open or kernel request that finds
+/// no kernel services registered loads the backend module and runs its
+/// entry, once per process. The device library turns this on when it is
+/// loaded, for a program of another project that links the library alone;
+/// the suite's programs register their backend at start and never need it.
+/// Without the module, or when its entry fails, nothing is registered and
+/// devices stay unknown (ERROR_FILE_NOT_FOUND).
+void LoadBackendOnDemand();
+
 /// Opens "PWR1:" and the like: prefix matched case-insensitively, index, colon.
 /// Returns null with ERROR_FILE_NOT_FOUND for an unknown device, or whatever
 /// the driver reports.
