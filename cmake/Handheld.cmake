@@ -150,3 +150,36 @@ function(hh_packaged)
     set_property(GLOBAL APPEND PROPERTY HH_PACKAGED_TARGETS ${ARGN})
 endfunction()
 
+# hh_man_page(target NAME text [SECTION s] [INCLUDE file])
+# The program's manual page, made at build time by help2man from the
+# program's own --help, so that the two never differ; INCLUDE adds the
+# sections of a help2man include file made from the same help. Installed
+# compressed into the manual's section 1 (SECTION may add a suffix to it).
+function(hh_man_page target)
+    cmake_parse_arguments(ARG "" "NAME;SECTION;INCLUDE" "" ${ARGN})
+    find_program(HH_HELP2MAN help2man)
+    if(NOT HH_HELP2MAN)
+        message(FATAL_ERROR "help2man not found: install help2man (scripts/install-deps)")
+    endif()
+    if(NOT ARG_SECTION)
+        set(ARG_SECTION 1)
+    endif()
+    set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${target}.${ARG_SECTION})
+    set(include_args)
+    if(ARG_INCLUDE)
+        set(include_args --include=${ARG_INCLUDE})
+    endif()
+    add_custom_command(
+        OUTPUT ${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+        COMMAND ${HH_HELP2MAN} --no-info --no-discard-stderr --section=${ARG_SECTION}
+                --version-string=${PROJECT_VERSION} --name=${ARG_NAME} ${include_args}
+                --output=${page} $<TARGET_FILE:${target}>
+        COMMAND gzip -9nf ${page}
+        DEPENDS ${target} ${ARG_INCLUDE}
+        COMMENT "Making the manual page of ${target}"
+        VERBATIM)
+    add_custom_target(${target}_man ALL DEPENDS ${page}.gz)
+    hh_packaged(${target}_man)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endfunction()

@@ -1,6 +1,7 @@
 // V5520Demo: the device test application. It takes no arguments; the device
 // root and the screen come from the environment.
 
+#include <common/program_help.h>
 #include <devtest/pages/pages.h>
 #include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
@@ -13,7 +14,25 @@
 #include <cstdio>
 #include <string>
 
-int main() {
+namespace {
+
+constexpr const char* kHelp = R"(Usage: V5520Demo
+The device test application, on the simulated handheld device: nine pages
+(System, SPK, BKL, DevInfo, Sensor, KEY, USB, Switch, GSensor) that show and
+drive the device's hardware through its device interface library. Keys sent
+with "devctl key" reach the focused page. It takes no arguments.
+)";
+constexpr const char* kEnvironment =
+    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
+                                480x272)
+)";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+        return 0;
+    }
     hh::sys::SetModuleName(u"V5520Demo");
     std::string error;
     if (!hh::sys::PrepareDeviceRoot(error)) {

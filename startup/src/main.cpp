@@ -1,6 +1,7 @@
 // startup: marks in the registry that it has run, adds one to the run
 // counter, flushes both values and prints the tick count at which it ran.
 
+#include <common/program_help.h>
 #include <common/reg_key.h>
 #include <platform/system/clock.h>
 #include <platform/system/device_image.h>
@@ -15,7 +16,22 @@ using namespace hh::sys;
 
 uint32_t g_dwStartupTick = 0;
 
-int main() {
+namespace {
+
+constexpr const char* kHelp = R"(Usage: startup
+Runs at the device's start: marks in the device registry that it has run
+(HKEY_LOCAL_MACHINE\init\App "startup" = 1), adds one to the run counter
+("startup_cnt"), flushes both and prints the tick count at which it ran. It
+takes no arguments. Installed, it lies outside the PATH, in the suite's own
+folder of programs: )" HH_STARTUP_INSTALLED R"(.
+)";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp)) {
+        return 0;
+    }
     g_dwStartupTick = GetTickCount();
     TracePrintf("===TIME==>g_dwStartupTick=%d\r\n", static_cast<int>(g_dwStartupTick));
 

@@ -1,6 +1,7 @@
 // VARDI: the serial terminal with its GPS monitor. It takes no arguments; the
 // device root, the screen and the port mapping come from the environment.
 
+#include <common/program_help.h>
 #include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/system/serial_port.h>
@@ -19,9 +20,26 @@ namespace {
 // Longer than the auto-send thread's one-second pass.
 constexpr uint32_t kThreadEndLimitMs = 3000;
 
+constexpr const char* kHelp = R"(Usage: VARDI
+The serial terminal with its GPS monitor, on the simulated handheld device.
+It shows what arrives on a serial port (COM7:, the simulated GPS receiver,
+by default), sends text or bytes, saves the display to the storage card and
+charts the satellites of the NMEA sentences. It takes no arguments.
+)";
+constexpr const char* kEnvironment =
+    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
+                                480x272)
+  HANDHELD_COM<n>               the host device behind COM<n>: (/dev/ttyUSB0,
+                                /dev/pts/N, or replay:FILE for a recorded NMEA
+                                log)
+)";
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+        return 0;
+    }
     hh::sys::SetModuleName(u"VARDI");
     std::string error;
     if (!hh::sys::PrepareDeviceRoot(error)) {

@@ -28,6 +28,13 @@ int main(int argc, char** argv) {
     hh::devctl::AddCallCommand(app);
     hh::devctl::AddProbeCommand(app);
     hh::devctl::AddGpsCommand(app);
+    // After the verbs, which would otherwise inherit it.
+    app.footer("Environment:\n"
+               "  HANDHELD_ROOT    the device root (unset: $XDG_DATA_HOME/handheld-device, else\n"
+               "                   ~/.local/share/handheld-device)\n"
+               "  HANDHELD_HALVIX  the libHalvix.so that \"call\" loads (default libHalvix.so.1)\n"
+               "\n"
+               "Each verb has its own --help.");
     if (argc > 1 && argv[1][0] != '-') {
         try {
             app.get_subcommand(argv[1]);

@@ -1,6 +1,7 @@
 // Restel: the device's emergency recovery program. It takes no arguments; the
 // device root and the screen come from the environment.
 
+#include <common/program_help.h>
 #include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
@@ -11,7 +12,25 @@
 #include <cstdio>
 #include <string>
 
-int main() {
+namespace {
+
+constexpr const char* kHelp = R"(Usage: Restel
+The device's emergency recovery program, on the simulated handheld device.
+It copies the files that the recovery's Path.xml names from the storage card
+back onto the device, deletes what it names, and restarts the device. It
+takes no arguments.
+)";
+constexpr const char* kEnvironment =
+    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
+                                480x272)
+)";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+        return 0;
+    }
     hh::sys::SetModuleName(u"Restel");
     std::string error;
     if (!hh::sys::PrepareDeviceRoot(error)) {
