@@ -13,9 +13,10 @@
 //       the method (the setters take the value, the other methods nothing) and
 //       prints its result and outputs; GetDirection is followed by GetAzimuth.
 //
-// The library is the one named by HANDHELD_HALVIX, else libHalvix.so.1: in a
-// build tree the one built beside devctl (its RUNPATH names that folder),
-// installed the one on the system's library path.
+// The library is the one named by HANDHELD_HALVIX, else, for the devctl of a
+// build tree, the one built with it, else libHalvix.so.1 on the system's
+// library path (the installed devctl's). The build tree's library is named by
+// its path: a sanitizer's dlopen does not search the program's RUNPATH.
 // Its drivers are those of the backend HANDHELD_DEVICE chooses, as for the
 // programs.
 
@@ -36,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +58,10 @@ public:
         std::vector<std::string> candidates;
         if (const char* env = std::getenv("HANDHELD_HALVIX")) {
             candidates.push_back(env);
+        }
+        std::error_code error;
+        if (std::filesystem::read_symlink("/proc/self/exe", error) == DEVCTL_BUILT_PATH) {
+            candidates.push_back(HALVIX_BUILT_PATH);
         }
         candidates.push_back(HALVIX_SONAME);
         std::string errors;
