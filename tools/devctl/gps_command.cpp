@@ -95,18 +95,45 @@ std::string BlockText(const sim::GpsBlock& block) {
     return "none";
 }
 
+Json BlockJson(const sim::GpsBlock& block) {
+    switch (block.kind) {
+    case sim::GpsBlock::Kind::None:
+        return {{"kind", "none"}};
+    case sim::GpsBlock::Kind::Below:
+        return {{"kind", "below"}, {"elevation", block.below}};
+    case sim::GpsBlock::Kind::Prns:
+        return {{"kind", "prns"}, {"prns", block.prns}};
+    case sim::GpsBlock::Kind::All:
+        return {{"kind", "all"}};
+    }
+    return {{"kind", "none"}};
+}
+
 void ShowScenario() {
     const sim::GpsScenario s = LoadScenario();
+    Json object;
     if (s.route.empty()) {
-        std::printf("position: %s %s %s m\n", Decimal(s.latitude, 6).c_str(),
-                    Decimal(s.longitude, 6).c_str(), Decimal(s.altitude, 1).c_str());
+        object["position"] = {
+            {"latitude", s.latitude}, {"longitude", s.longitude}, {"altitude", s.altitude}};
     } else {
-        std::printf("route: %zu points, %s s%s\n", s.route.size(),
-                    Decimal(s.route.back().time, 0).c_str(), s.loop ? ", looping" : "");
+        object["route"] = {
+            {"points", s.route.size()}, {"seconds", s.route.back().time}, {"loop", s.loop}};
     }
-    std::printf("blocked: %s\n", BlockText(s.block).c_str());
-    std::printf("starts: %llu (last %s)\n", static_cast<unsigned long long>(s.starts),
-                std::string(sim::GpsStartName(s.start)).c_str());
+    object["blocked"] = BlockJson(s.block);
+    object["starts"] = s.starts;
+    object["last_start"] = std::string(sim::GpsStartName(s.start));
+    Print(object, [&] {
+        if (s.route.empty()) {
+            std::printf("position: %s %s %s m\n", Decimal(s.latitude, 6).c_str(),
+                        Decimal(s.longitude, 6).c_str(), Decimal(s.altitude, 1).c_str());
+        } else {
+            std::printf("route: %zu points, %s s%s\n", s.route.size(),
+                        Decimal(s.route.back().time, 0).c_str(), s.loop ? ", looping" : "");
+        }
+        std::printf("blocked: %s\n", BlockText(s.block).c_str());
+        std::printf("starts: %llu (last %s)\n", static_cast<unsigned long long>(s.starts),
+                    std::string(sim::GpsStartName(s.start)).c_str());
+    });
 }
 
 void PrintSatellites(const std::vector<sim::GpsSatellite>& satellites, bool live) {
@@ -118,15 +145,34 @@ void PrintSatellites(const std::vector<sim::GpsSatellite>& satellites, bool live
     }
 }
 
+Json SatellitesJson(const std::vector<sim::GpsSatellite>& satellites, bool live) {
+    Json list = Json::array();
+    for (const sim::GpsSatellite& s : satellites) {
+        list.push_back({{"prn", s.prn},
+                        {"elevation", s.elevation},
+                        {"azimuth", s.azimuth},
+                        {"snr", live && s.snr > 0 ? Json(s.snr) : Json()},
+                        {"used", s.used}});
+    }
+    return list;
+}
+
 void ShowSky() {
     std::optional<sim::GpsSky> sky;
     Check(sim::ReadGpsSky(sky), "the published sky could not be read");
     const auto now = static_cast<int64_t>(std::time(nullptr));
     if (sky && std::llabs(now - sky->publishedAt) <= kSkyFreshSeconds) {
         static const char* const fixes[] = {"", "none", "2D", "3D"};
-        std::printf("receiver: %s\nutc: %s\nfix: %s\n", sky->receiver.c_str(),
-                    UtcText(sky->utc).c_str(), fixes[static_cast<int>(sky->fix)]);
-        PrintSatellites(sky->satellites, true);
+        const char* fix = fixes[static_cast<int>(sky->fix)];
+        Print({{"receiver", sky->receiver},
+               {"utc", UtcText(sky->utc)},
+               {"fix", fix},
+               {"satellites", SatellitesJson(sky->satellites, true)}},
+              [&] {
+                  std::printf("receiver: %s\nutc: %s\nfix: %s\n", sky->receiver.c_str(),
+                              UtcText(sky->utc).c_str(), fix);
+                  PrintSatellites(sky->satellites, true);
+              });
         return;
     }
     // No receiver runs: what the almanac puts above the mask here and now.
@@ -138,10 +184,17 @@ void ShowSky() {
     for (sim::GpsSatellite& sat : view) {
         sat.used = false;
     }
-    std::printf("receiver: none running; the almanac's sky at %s %s\nutc: %s\n",
-                Decimal(rx.latitude(), 6).c_str(), Decimal(rx.longitude(), 6).c_str(),
-                UtcText(now).c_str());
-    PrintSatellites(view, false);
+    Print({{"receiver", nullptr},
+           {"latitude", rx.latitude()},
+           {"longitude", rx.longitude()},
+           {"utc", UtcText(now)},
+           {"satellites", SatellitesJson(view, false)}},
+          [&] {
+              std::printf("receiver: none running; the almanac's sky at %s %s\nutc: %s\n",
+                          Decimal(rx.latitude(), 6).c_str(), Decimal(rx.longitude(), 6).c_str(),
+                          UtcText(now).c_str());
+              PrintSatellites(view, false);
+          });
 }
 
 struct ServeOptions : ReceiverFlags {
@@ -372,6 +425,9 @@ void AddGpsCommand(CLI::App& app) {
 
     AddServe(gps);
     AddGpsTtffCommand(gps);
+    for (CLI::App* verb : {gps, position, route, start, block, unblock, sky}) {
+        AddJsonFlag(verb);
+    }
 }
 
 } // namespace hh::devctl

@@ -261,9 +261,11 @@ void Measure(const TtffOptions& o) {
                 r.to3D = *at3D - sent;
             }
         }
-        std::printf("run %d: 2D %s s, 3D %s s\n", run, Seconds(r.to2D).c_str(),
-                    Seconds(r.to3D).c_str());
-        std::fflush(stdout);
+        if (!JsonOutput()) {
+            std::printf("run %d: 2D %s s, 3D %s s\n", run, Seconds(r.to2D).c_str(),
+                        Seconds(r.to3D).c_str());
+            std::fflush(stdout);
+        }
         results.push_back(r);
     }
 
@@ -277,16 +279,42 @@ void Measure(const TtffOptions& o) {
             to3D.push_back(*r.to3D);
         }
     }
-    std::printf("%s start, %d runs, seconds to the first fix\n", o.start.c_str(), runs);
-    std::printf("%-8s%8s%8s%8s%8s\n", "", "min", "median", "p90", "max");
-    for (const auto& [label, values] : {std::pair{"2D fix", to2D}, std::pair{"3D fix", to3D}}) {
+    // Seconds to the tenth, as the text and the CSV give them.
+    auto tenths = [](double value) { return std::round(value * 10) / 10; };
+    auto jsonSeconds = [&](const std::optional<double>& value) {
+        return value ? Json(tenths(*value)) : Json();
+    };
+    Json runsJson = Json::array();
+    for (const Run& r : results) {
+        runsJson.push_back({{"fix_2d_s", jsonSeconds(r.to2D)}, {"fix_3d_s", jsonSeconds(r.to3D)}});
+    }
+    auto summaryJson = [&](const std::vector<double>& values) {
         if (values.empty()) {
-            std::printf("%-8s  none in any run\n", label);
-            continue;
+            return Json();
         }
         const std::vector<double> s = Summary(values);
-        std::printf("%-8s%8.1f%8.1f%8.1f%8.1f\n", label, s[0], s[1], s[2], s[3]);
-    }
+        return Json{{"min", tenths(s[0])},
+                    {"median", tenths(s[1])},
+                    {"p90", tenths(s[2])},
+                    {"max", tenths(s[3])}};
+    };
+    Print({{"start", o.start},
+           {"runs", runsJson},
+           {"fix_2d_s", summaryJson(to2D)},
+           {"fix_3d_s", summaryJson(to3D)}},
+          [&] {
+              std::printf("%s start, %d runs, seconds to the first fix\n", o.start.c_str(), runs);
+              std::printf("%-8s%8s%8s%8s%8s\n", "", "min", "median", "p90", "max");
+              for (const auto& [label, values] :
+                   {std::pair{"2D fix", to2D}, std::pair{"3D fix", to3D}}) {
+                  if (values.empty()) {
+                      std::printf("%-8s  none in any run\n", label);
+                      continue;
+                  }
+                  const std::vector<double> s = Summary(values);
+                  std::printf("%-8s%8.1f%8.1f%8.1f%8.1f\n", label, s[0], s[1], s[2], s[3]);
+              }
+          });
     if (!o.csv.empty()) {
         std::string text = "run,start,ttff_2d_s,ttff_3d_s\n";
         for (std::size_t i = 0; i < results.size(); ++i) {
@@ -316,6 +344,7 @@ void AddGpsTtffCommand(CLI::App* gps) {
                      "A receiver on this serial port instead of the simulated one");
     ttff->add_option("--csv", o->csv, "Also write each run's times to this CSV file");
     AddReceiverOptions(ttff, *o);
+    AddJsonFlag(ttff);
     ttff->callback([o] { Measure(*o); });
 }
 

@@ -31,7 +31,8 @@ cases=(
     "devctl reg get --|--json --help|--string"
     "devctl reg set --|--string|--json"
     "devctl reg get HKLM\\\\Software |--json|get set"
-    "devctl gps |serve|reg"
+    "devctl gps |position route start block unblock sky serve ttff --json|reg"
+    "devctl gps serve --|--seed --speed --almanac --utc --replay --json|--runs"
 )
 for entry in "${cases[@]}"; do
     IFS='|' read -r line wanted unwanted <<<"$entry"

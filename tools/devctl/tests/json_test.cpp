@@ -69,6 +69,24 @@ TEST_F(JsonOutputTest, EachReadingVerbPrintsOneObjectOnOneLine) {
         {{"call", "GSensorTst::GetPosition", "--json"},
          R"({"call":"GSensorTst::GetPosition","open":1,"result":1,)"
          R"("position":{"x":-12,"y":3,"z":980}})"},
+        {{"gps", "--json"},
+         R"({"position":{"latitude":48.1173,"longitude":11.5167,"altitude":545.4},)"
+         R"("blocked":{"kind":"none"},"starts":0,"last_start":"cold"})"},
+        {{"gps", "position", "48.5", "9.25", "400", "--json"},
+         R"({"position":{"latitude":48.5,"longitude":9.25,"altitude":400.0},)"
+         R"("blocked":{"kind":"none"},"starts":0,"last_start":"cold"})"},
+        {{"gps", "block", "--below", "12.5", "--json"},
+         R"({"position":{"latitude":48.5,"longitude":9.25,"altitude":400.0},)"
+         R"("blocked":{"kind":"below","elevation":12.5},"starts":0,"last_start":"cold"})"},
+        {{"gps", "block", "7", "3", "--json"},
+         R"({"position":{"latitude":48.5,"longitude":9.25,"altitude":400.0},)"
+         R"("blocked":{"kind":"prns","prns":[3,7]},"starts":0,"last_start":"cold"})"},
+        {{"gps", "start", "warm", "--json"},
+         R"({"position":{"latitude":48.5,"longitude":9.25,"altitude":400.0},)"
+         R"("blocked":{"kind":"prns","prns":[3,7]},"starts":1,"last_start":"warm"})"},
+        {{"gps", "unblock", "--json"},
+         R"({"position":{"latitude":48.5,"longitude":9.25,"altitude":400.0},)"
+         R"("blocked":{"kind":"none"},"starts":1,"last_start":"warm"})"},
         {{"restart", "--json"}, R"({"restarted":true})"},
     };
     // A program's first start makes the device with its sample image.
@@ -86,6 +104,37 @@ TEST_F(JsonOutputTest, EachReadingVerbPrintsOneObjectOnOneLine) {
         EXPECT_EQ(Json::parse(run.out), Json::parse(c.object));
         EXPECT_EQ(run.out, std::string(c.object) + "\n");
     }
+}
+
+// The sky and the time to first fix change with the clock and the seed: their
+// objects are checked by their shape.
+TEST_F(JsonOutputTest, GpsSkyAndTtffPrintOneObject) {
+    ASSERT_EQ(Devctl({"gps", "position", "48.5", "9.25"}).exitCode, 0);
+    Captured run = Devctl({"gps", "sky", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+    Json sky = Json::parse(run.out);
+    EXPECT_TRUE(sky["receiver"].is_null());
+    EXPECT_EQ(sky["latitude"], 48.5);
+    ASSERT_FALSE(sky["satellites"].empty());
+    for (const Json& satellite : sky["satellites"]) {
+        EXPECT_EQ(satellite.size(), 5u) << satellite;
+        EXPECT_TRUE(satellite["snr"].is_null()) << satellite;
+        EXPECT_FALSE(satellite["used"].get<bool>()) << satellite;
+    }
+
+    run = Devctl({"gps", "ttff", "--runs", "2", "--speed", "400", "--seed", "3", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+    Json ttff = Json::parse(run.out);
+    EXPECT_EQ(ttff["start"], "cold");
+    ASSERT_EQ(ttff["runs"].size(), 2u);
+    for (const Json& r : ttff["runs"]) {
+        EXPECT_LE(r["fix_2d_s"].get<double>(), r["fix_3d_s"].get<double>()) << r;
+    }
+    const Json& fix3D = ttff["fix_3d_s"];
+    EXPECT_LE(fix3D["min"].get<double>(), fix3D["median"].get<double>());
+    EXPECT_LE(fix3D["median"].get<double>(), fix3D["max"].get<double>());
 }
 
 TEST_F(JsonOutputTest, ErrorsStayOneLineOnStandardError) {
