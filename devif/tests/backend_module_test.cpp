@@ -1,6 +1,7 @@
-// A program that links the library alone reaches the simulated device of
-// HANDHELD_ROOT: the platform loads the device's backend module at its first
-// request, which prepares the root as the suite's programs do.
+// A program that links the library alone reaches the device of HANDHELD_ROOT:
+// the platform loads the device's backend module at its first request, which
+// prepares the root and registers the backend HANDHELD_DEVICE chooses, as the
+// suite's programs do.
 
 #include <platform/system/device_root.h>
 #include <platform/system/testing.h>
@@ -43,16 +44,32 @@ TEST(BackendModuleTest, NewRootIsPreparedAtTheFirstRequest) {
     EXPECT_TRUE(std::filesystem::is_directory(sys::DeviceStateDir()));
 }
 
-TEST(BackendModuleTest, RootThatCannotBeMadeIsSaidInOneLineAndReachesNoDevice) {
+// What the programs refuse at their start, the module says in one line, and
+// no device answers.
+TEST(BackendModuleTest, RefusedSetupIsSaidInOneLineAndReachesNoDevice) {
+    struct {
+        const char* variable;
+        const char* value;
+        const char* err;
+    } cases[] = {
+        {"HANDHELD_ROOT", "/proc/no-device-root",
+         "libHalvix: cannot create the device root /proc/no-device-root: No such file or "
+         "directory\n"},
+        {"HANDHELD_DEVICE", "hardware",
+         "libHalvix: HANDHELD_DEVICE is \"hardware\", which names no device backend "
+         "(simulated or linux)\n"},
+    };
     sys::testing::TempDeviceRoot root;
-    ::setenv("HANDHELD_ROOT", "/proc/no-device-root", 1);
-    const sys::testing::Captured run = sys::testing::RunProgram(HALVIX_CLIENT_PATH);
-    root.select();
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "0 0\n");
-    EXPECT_EQ(run.err,
-              "libHalvix: cannot create the device root /proc/no-device-root: No such file or "
-              "directory\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variable);
+        ::setenv(c.variable, c.value, 1);
+        const sys::testing::Captured run = sys::testing::RunProgram(HALVIX_CLIENT_PATH);
+        ::unsetenv("HANDHELD_DEVICE");
+        root.select();
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, "0 0\n");
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 } // namespace
