@@ -26,13 +26,18 @@ constexpr std::string_view kPlatformEnvironment =
 
 } // namespace
 
-bool PrintHelpIfAsked(int argc, char** argv, std::string_view help, std::string_view environment) {
+bool PrintHelpIfAsked(int argc, char** argv, std::string_view help,
+                      std::initializer_list<std::string_view> environment) {
     if (argc < 2 || (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
         return false;
     }
-    std::printf("%.*s\nEnvironment:\n%.*s%.*s", static_cast<int>(help.size()), help.data(),
-                static_cast<int>(environment.size()), environment.data(),
-                static_cast<int>(kPlatformEnvironment.size()), kPlatformEnvironment.data());
+    auto print = [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+    print(help);
+    print("\nEnvironment:\n");
+    for (std::string_view part : environment) {
+        print(part);
+    }
+    print(kPlatformEnvironment);
     return true;
 }
 

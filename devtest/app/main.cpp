@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kHelp = R"(Usage: V5520Demo
-The device test application, on the simulated handheld device: nine pages
+The device test application, on the handheld device: nine pages
 (System, SPK, BKL, DevInfo, Sensor, KEY, USB, Switch, GSensor) that show and
 drive the device's hardware through its device interface library. Keys sent
 with "devctl key" reach the focused page. It takes no arguments.
@@ -30,7 +30,7 @@ constexpr const char* kEnvironment =
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"V5520Demo");

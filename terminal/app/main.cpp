@@ -21,7 +21,7 @@ namespace {
 constexpr uint32_t kThreadEndLimitMs = 3000;
 
 constexpr const char* kHelp = R"(Usage: VARDI
-The serial terminal with its GPS monitor, on the simulated handheld device.
+The serial terminal with its GPS monitor, on the handheld device.
 It shows what arrives on a serial port (COM7:, the simulated GPS receiver,
 by default), sends text or bytes, saves the display to the storage card and
 charts the satellites of the NMEA sentences. It takes no arguments.
@@ -37,7 +37,7 @@ constexpr const char* kEnvironment =
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"VARDI");

@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     app.footer("Environment:\n"
                "  HANDHELD_ROOT    the device root (unset: $XDG_DATA_HOME/handheld-device, else\n"
                "                   ~/.local/share/handheld-device)\n"
+               "  HANDHELD_DEVICE  the device of \"call\": simulated (the default) or linux, this\n"
+               "                   machine's own hardware\n"
                "  HANDHELD_HALVIX  the libHalvix.so that \"call\" loads (default libHalvix.so.1)\n"
                "\n"
                "Each verb has its own --help.");

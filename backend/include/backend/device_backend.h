@@ -5,10 +5,18 @@
 // hardware. No program knows which one answers its drivers.
 
 #include <string>
+#include <string_view>
 
 namespace hh::backend {
 
 inline constexpr const char* kDeviceVariable = "HANDHELD_DEVICE";
+
+/// The variables of the choice for a program's --help, in its columns.
+inline constexpr std::string_view kDeviceBackendHelp =
+    "  HANDHELD_DEVICE               the device: simulated (the default) or linux,\n"
+    "                                this machine's own hardware\n"
+    "  HANDHELD_HARDWARE_WRITES      1 lets the linux device change the machine's\n"
+    "                                hardware; otherwise a change is refused\n";
 
 /// Registers the chosen backend's drivers and kernel services for this
 /// process. False, with nothing registered and a one-line reason in error,

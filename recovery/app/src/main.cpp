@@ -15,7 +15,7 @@
 namespace {
 
 constexpr const char* kHelp = R"(Usage: Restel
-The device's emergency recovery program, on the simulated handheld device.
+The device's emergency recovery program, on the handheld device.
 It copies the files that the recovery's Path.xml names from the storage card
 back onto the device, deletes what it names, and restarts the device. It
 takes no arguments.
@@ -28,7 +28,7 @@ constexpr const char* kEnvironment =
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, kEnvironment)) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"Restel");
