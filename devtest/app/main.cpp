@@ -3,16 +3,12 @@
 
 #include <common/program_help.h>
 #include <devtest/pages/pages.h>
-#include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <platform/window/device_screen.h>
 #include <simulator/keypad/keypad.h>
 
 #include <backend/device_backend.h>
-
-#include <cstdio>
-#include <string>
 
 namespace {
 
@@ -34,13 +30,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     hh::sys::SetModuleName(u"V5520Demo");
-    std::string error;
-    if (!hh::sys::PrepareDeviceRoot(error)) {
-        std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
-        return 1;
-    }
-    if (!hh::backend::RegisterDeviceBackend(error)) {
-        std::fprintf(stderr, "V5520Demo: %s\n", error.c_str());
+    if (!hh::backend::StartDevice("V5520Demo")) {
         return 1;
     }
     hh::win::Application application(u"V5520Demo");

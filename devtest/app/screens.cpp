@@ -5,7 +5,6 @@
 
 #include <devtest/core/page_tables.h>
 #include <devtest/pages/pages.h>
-#include <platform/system/device_image.h>
 #include <platform/system/event.h>
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
@@ -64,13 +63,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::create_directories(out, ec);
     hh::sys::SetModuleName(u"V5520Demo");
-    std::string error;
-    if (!hh::sys::PrepareDeviceRoot(error)) {
-        std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
-        return 1;
-    }
-    if (!hh::backend::RegisterDeviceBackend(error)) {
-        std::fprintf(stderr, "V5520Demo-screens: %s\n", error.c_str());
+    if (!hh::backend::StartDevice("V5520Demo-screens")) {
         return 1;
     }
     hh::win::Application application(u"V5520Demo");

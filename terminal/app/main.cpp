@@ -2,7 +2,6 @@
 // device root, the screen and the port mapping come from the environment.
 
 #include <common/program_help.h>
-#include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/system/serial_port.h>
 #include <platform/system/thread.h>
@@ -12,8 +11,6 @@
 #include <backend/device_backend.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
 namespace {
 
@@ -41,14 +38,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     hh::sys::SetModuleName(u"VARDI");
-    std::string error;
-    if (!hh::sys::PrepareDeviceRoot(error)) {
-        std::fprintf(stderr, "VARDI: %s\n", error.c_str());
-        return 1;
-    }
     hh::sys::RegisterSerialDriver();
-    if (!hh::backend::RegisterDeviceBackend(error)) {
-        std::fprintf(stderr, "VARDI: %s\n", error.c_str());
+    if (!hh::backend::StartDevice("VARDI")) {
         return 1;
     }
 

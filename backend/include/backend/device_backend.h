@@ -24,6 +24,11 @@ inline constexpr std::string_view kDeviceBackendHelp =
 /// cannot be used; the program then reports it and ends.
 [[nodiscard]] bool RegisterDeviceBackend(std::string& error);
 
+/// A program's device at its start: prepares the device root and registers
+/// the chosen backend. False after printing "<program>: <reason>" as one line
+/// on standard error; the program then ends with a failure.
+[[nodiscard]] bool StartDevice(std::string_view program);
+
 /// True when HANDHELD_DEVICE chooses the machine's own hardware ("linux"):
 /// the device root then holds only the library's own state (the registry,
 /// the recover flag), which a first start may make.

@@ -2,15 +2,11 @@
 // device root and the screen come from the environment.
 
 #include <common/program_help.h>
-#include <platform/system/device_image.h>
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <recovery/app/recovery_dlg.h>
 
 #include <backend/device_backend.h>
-
-#include <cstdio>
-#include <string>
 
 namespace {
 
@@ -32,13 +28,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     hh::sys::SetModuleName(u"Restel");
-    std::string error;
-    if (!hh::sys::PrepareDeviceRoot(error)) {
-        std::fprintf(stderr, "Restel: %s\n", error.c_str());
-        return 1;
-    }
-    if (!hh::backend::RegisterDeviceBackend(error)) {
-        std::fprintf(stderr, "Restel: %s\n", error.c_str());
+    if (!hh::backend::StartDevice("Restel")) {
         return 1;
     }
     hh::win::Application application(u"Restel");
