@@ -474,9 +474,12 @@ TEST_F(CopyEngineTest, CounterMovesAsEachLargeFileIsWritten) {
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), 0u);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "the counter never goes back";
+    // A loaded machine may keep the observer from seeing every value, but a
+    // count made in groups or at the end goes from 0 to 5 with nothing seen
+    // between.
     const auto between = std::count_if(seen.begin(), seen.end(),
                                        [](uint32_t value) { return value > 0 && value < 5; });
-    EXPECT_GE(between, 3) << "values seen while the copy ran: " << ::testing::PrintToString(seen);
+    EXPECT_GE(between, 1) << "values seen while the copy ran: " << ::testing::PrintToString(seen);
 }
 
 // What the user sees of a copy, pinned: the trace lines of the programs ended
