@@ -6,6 +6,7 @@
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
 #include <platform/window/device_screen.h>
+#include <platform/window/screen.h>
 #include <simulator/keypad/keypad.h>
 
 #include <backend/device_backend.h>
@@ -18,15 +19,12 @@ The device test application, on the handheld device: nine pages
 drive the device's hardware through its device interface library. Keys sent
 with "devctl key" reach the focused page. It takes no arguments.
 )";
-constexpr const char* kEnvironment =
-    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
-                                480x272)
-)";
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp,
+                             {hh::win::kDeviceScreenHelp, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"V5520Demo");

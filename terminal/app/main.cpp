@@ -6,6 +6,7 @@
 #include <platform/system/serial_port.h>
 #include <platform/system/thread.h>
 #include <platform/window/application.h>
+#include <platform/window/screen.h>
 #include <terminal/ui/dlg_terminal.h>
 
 #include <backend/device_backend.h>
@@ -24,9 +25,7 @@ by default), sends text or bytes, saves the display to the storage card and
 charts the satellites of the NMEA sentences. It takes no arguments.
 )";
 constexpr const char* kEnvironment =
-    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
-                                480x272)
-  HANDHELD_COM<n>               the host device behind COM<n>: (/dev/ttyUSB0,
+    R"(  HANDHELD_COM<n>               the host device behind COM<n>: (/dev/ttyUSB0,
                                 /dev/pts/N, or replay:FILE for a recorded NMEA
                                 log)
 )";
@@ -34,7 +33,9 @@ constexpr const char* kEnvironment =
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
+    if (hh::PrintHelpIfAsked(
+            argc, argv, kHelp,
+            {hh::win::kDeviceScreenHelp, kEnvironment, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"VARDI");

@@ -4,6 +4,7 @@
 #include <common/program_help.h>
 #include <platform/system/module_path.h>
 #include <platform/window/application.h>
+#include <platform/window/screen.h>
 #include <recovery/app/recovery_dlg.h>
 
 #include <backend/device_backend.h>
@@ -16,15 +17,12 @@ It copies the files that the recovery's Path.xml names from the storage card
 back onto the device, deletes what it names, and restarts the device. It
 takes no arguments.
 )";
-constexpr const char* kEnvironment =
-    R"(  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.
-                                480x272)
-)";
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (hh::PrintHelpIfAsked(argc, argv, kHelp, {kEnvironment, hh::backend::kDeviceBackendHelp})) {
+    if (hh::PrintHelpIfAsked(argc, argv, kHelp,
+                             {hh::win::kDeviceScreenHelp, hh::backend::kDeviceBackendHelp})) {
         return 0;
     }
     hh::sys::SetModuleName(u"Restel");

@@ -15,6 +15,12 @@ namespace hh::win {
 
 class Window;
 
+/// The screen's variable for the --help of a program that opens windows, in
+/// the columns of its environment section.
+inline constexpr std::string_view kDeviceScreenHelp =
+    "  HANDHELD_SCREEN               WxH: the device screen the window fills (e.g.\n"
+    "                                480x272)\n";
+
 /// Height of the task bar strip in pixels.
 inline constexpr int kTaskBarHeight = 25;
 
