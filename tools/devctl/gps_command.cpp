@@ -175,7 +175,7 @@ void ShowSky() {
               });
         return;
     }
-    // No receiver runs: what the almanac puts above the mask here and now.
+    // No receiver runs: what the almanac puts above the horizon here and now.
     const sim::GpsScenario s = LoadScenario();
     sim::GpsReceiver rx({.latitude = s.latitude, .longitude = s.longitude, .utcStart = now});
     rx.follow(s);

@@ -37,9 +37,9 @@ constexpr double kFadeSigma = 2.5;
 constexpr double kFadeSeconds = 90.0;
 constexpr double kNoiseSigma = 0.8;
 // Low satellites are hidden behind buildings and trees part of the time: at
-// most this share of the time at the mask, falling to kOpenSkyShare (a roof
-// edge, a passing lorry) at kClearElevation and above.
-constexpr double kObstructedShare = 0.7;
+// most this share of the time at the horizon, falling to kOpenSkyShare (a
+// roof edge, a passing lorry) at kClearElevation and above.
+constexpr double kObstructedShare = 0.8;
 constexpr double kOpenSkyShare = 0.04;
 constexpr double kClearElevation = 35.0;
 constexpr double kObstructionSeconds = 40.0;
@@ -355,7 +355,7 @@ void GpsReceiver::updateSky(double gps) {
 void GpsReceiver::updateChannels() {
     std::size_t held = 0;
     for (Channel& c : m_channels) {
-        if (c.elevation < kElevationMask) {
+        if (c.elevation < kHorizon) {
             // Set: its ephemeris will be stale by its next pass.
             c.listed = c.tracked = c.ephemeris = false;
             c.acquireAt = c.ephemerisAt = kNever;
@@ -370,8 +370,7 @@ void GpsReceiver::updateChannels() {
     while (held < kChannels) {
         Channel* best = nullptr;
         for (Channel& c : m_channels) {
-            if (!c.listed && c.elevation >= kElevationMask &&
-                (!best || c.elevation > best->elevation)) {
+            if (!c.listed && c.elevation >= kHorizon && (!best || c.elevation > best->elevation)) {
                 best = &c;
             }
         }
@@ -387,15 +386,15 @@ void GpsReceiver::updateSignals() {
     const double fadeKeep = std::exp(-1.0 / kFadeSeconds);
     const double fadeNew = std::sqrt(1.0 - fadeKeep * fadeKeep) * kFadeSigma;
     for (Channel& c : m_channels) {
-        if (c.elevation < kElevationMask) {
+        if (c.elevation < kHorizon) {
             c.cn0 = 0;
             continue;
         }
         c.fade = fadeKeep * c.fade + fadeNew * gauss();
-        const double share = kOpenSkyShare + (kObstructedShare - kOpenSkyShare) *
-                                                 std::clamp((kClearElevation - c.elevation) /
-                                                                (kClearElevation - kElevationMask),
-                                                            0.0, 1.0);
+        const double share =
+            kOpenSkyShare +
+            (kObstructedShare - kOpenSkyShare) *
+                std::clamp((kClearElevation - c.elevation) / kClearElevation, 0.0, 1.0);
         const double leave = 1.0 / kObstructionSeconds;
         const double enter = share < 1.0 ? share / (1.0 - share) * leave : 1.0;
         if (c.obstructed) {
@@ -432,7 +431,7 @@ void GpsReceiver::updateTracking(double now, double gps) {
         held += c.listed ? 1 : 0;
     }
     for (Channel& c : m_channels) {
-        if (c.elevation < kElevationMask) {
+        if (c.elevation < kHorizon) {
             continue;
         }
         if (c.tracked) {
@@ -493,8 +492,8 @@ void GpsReceiver::updateFix(double now) {
     std::vector<Channel*> usable;
     for (Channel& c : m_channels) {
         c.used = false;
-        if (c.tracked && c.ephemeris && c.listed && c.reported >= kUseCn0 && m_timeKnown &&
-            now >= m_bootUntil) {
+        if (c.tracked && c.ephemeris && c.listed && c.reported >= kUseCn0 &&
+            c.elevation >= kElevationMask && m_timeKnown && now >= m_bootUntil) {
             usable.push_back(&c);
         }
     }
@@ -572,7 +571,7 @@ std::string GpsReceiver::nextBurst() {
     updateErrors();
     m_view.clear();
     for (const Channel& c : m_channels) {
-        if (c.elevation < kElevationMask) {
+        if (c.elevation < kHorizon) {
             continue;
         }
         GpsSatellite s;

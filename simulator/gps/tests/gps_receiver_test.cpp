@@ -105,12 +105,13 @@ TEST(GpsReceiver, EverySentenceHasValidChecksumAndBurstsHaveTheCycleOrder) {
     }
 }
 
-TEST(GpsReceiver, SatellitesInViewAreAboveTheMaskInPrnOrderAndRiseAndSet) {
+TEST(GpsReceiver, SatellitesInViewAreAboveTheHorizonInPrnOrderAndRiseAndSet) {
     GpsReceiver rx({.seed = 2});
     std::set<int> seen;
     std::set<int> first;
     int risen = 0;
     int set = 0;
+    int lowListed = 0;
     std::set<int> before;
     // Six hours, looked at once a minute.
     for (int minute = 0; minute < 360; ++minute) {
@@ -118,7 +119,13 @@ TEST(GpsReceiver, SatellitesInViewAreAboveTheMaskInPrnOrderAndRiseAndSet) {
         std::set<int> now;
         const auto& sats = rx.satellites();
         for (std::size_t i = 0; i < sats.size(); ++i) {
-            EXPECT_GE(sats[i].exactElevation, kElevationMask);
+            EXPECT_GE(sats[i].exactElevation, kHorizon);
+            // Below the mask a satellite is listed, and tracked when its
+            // signal allows, but never used.
+            if (sats[i].used) {
+                EXPECT_GE(sats[i].exactElevation, kElevationMask);
+            }
+            lowListed += sats[i].listed && sats[i].exactElevation < kElevationMask ? 1 : 0;
             if (i > 0) {
                 EXPECT_LT(sats[i - 1].prn, sats[i].prn);
             }
@@ -139,6 +146,8 @@ TEST(GpsReceiver, SatellitesInViewAreAboveTheMaskInPrnOrderAndRiseAndSet) {
     // About four a hour rise or set over the 24 satellites of the constellation.
     EXPECT_GE(risen, 6);
     EXPECT_GE(set, 6);
+    // Rising and setting, each satellite spends minutes below the mask.
+    EXPECT_GE(lowListed, 12);
 }
 
 TEST(GpsReceiver, PowerOnFixComesWithinHalfAMinuteToThreeQuartersAndSpreads) {
@@ -210,8 +219,9 @@ TEST(GpsReceiver, ColdStartForgetsTimeAndSkyUntilTheNavigationMessageGivesThem) 
         ASSERT_GT(to3D, 0);
         times.push_back(to3D);
     }
+    // A word garbled by a weak signal costs a frame (30 s) more now and then.
     EXPECT_GE(*std::min_element(times.begin(), times.end()), 20);
-    EXPECT_LE(*std::max_element(times.begin(), times.end()), 55);
+    EXPECT_LE(*std::max_element(times.begin(), times.end()), 75);
     EXPECT_GE(Median(times), 26);
     EXPECT_LE(Median(times), 45);
     EXPECT_GE(std::set<int64_t>(times.begin(), times.end()).size(), 5u) << "a spread";
@@ -334,7 +344,8 @@ TEST(GpsReceiver, PrintedDopsAreThoseOfTheUsedSatellitesGeometry) {
         within += std::fabs(seen.hdop - rx.dop().hdop) <= 0.005 * seen.hdop &&
                   std::fabs(seen.pdop - rx.dop().pdop) <= 0.005 * seen.pdop;
     }
-    EXPECT_GT(checked, 1700);
+    // Only the stretch where PDOP passes the mask (two minutes) goes unchecked.
+    EXPECT_GT(checked, 1600);
     EXPECT_EQ(within, checked);
 }
 

@@ -8,7 +8,9 @@
 //
 // What the numbers say comes from a model of a twelve-channel L1 receiver:
 // - the satellites fly on the orbits of an almanac (orbit.h) and are in view
-//   above a 5-degree elevation mask; they rise and set;
+//   above the horizon, where they rise and set; "$GPGSV" lists them as the
+//   almanac predicts them, tracked or not, and only those above a 5-degree
+//   elevation mask enter the fix (low signals bend and reflect too much);
 // - each signal's C/N0 follows the elevation, with a satellite's own offset,
 //   slow fades and, low in the sky, obstructions that break the tracking;
 //   the scenario's block list takes signals away;
@@ -47,6 +49,8 @@ namespace hh::sim {
 enum class GpsFix : int { None = 1, Fix2D = 2, Fix3D = 3 };
 
 /// Elevation under which satellites are not in view.
+inline constexpr double kHorizon = 0.0;
+/// Elevation under which satellites in view are not used in the fix.
 inline constexpr double kElevationMask = 5.0;
 
 struct GpsReceiverOptions {
@@ -102,7 +106,7 @@ public:
     /// first 3D fix came; nothing before they came.
     std::optional<int64_t> secondsToFix(GpsFix fix) const;
 
-    /// Satellites in view (above the mask), in PRN order, as the last burst
+    /// Satellites in view (above the horizon), in PRN order, as the last burst
     /// described them; those not listed in "$GPGSV" have listed false.
     const std::vector<GpsSatellite>& satellites() const { return m_view; }
     int satellitesUsed() const;
