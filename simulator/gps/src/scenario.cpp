@@ -1,5 +1,7 @@
 #include "simulator/gps/scenario.h"
 
+#include "text_fields.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -16,23 +18,6 @@ void AppendNumber(std::string& out, double value) {
 
 void AppendNumber(std::string& out, uint64_t value) {
     out += std::to_string(value);
-}
-
-// Splits a line into words separated by single blanks.
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    while (!line.empty()) {
-        const std::size_t blank = line.find(' ');
-        words.push_back(line.substr(0, blank));
-        line = blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1);
-    }
-    return words;
-}
-
-template <typename T>
-bool Read(std::string_view word, T& value) {
-    auto [ptr, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return !word.empty() && ec == std::errc() && ptr == word.data() + word.size();
 }
 
 } // namespace
@@ -130,12 +115,13 @@ std::optional<GpsScenario> ParseScenario(std::string_view text) {
         }
         bool ok = false;
         if (w[0] == "position" && w.size() == 4) {
-            ok = Read(w[1], s.latitude) && Read(w[2], s.longitude) && Read(w[3], s.altitude);
+            ok = ReadWord(w[1], s.latitude) && ReadWord(w[2], s.longitude) &&
+                 ReadWord(w[3], s.altitude);
         } else if (w[0] == "motions" && w.size() == 2) {
-            ok = Read(w[1], s.motions);
+            ok = ReadWord(w[1], s.motions);
         } else if (w[0] == "starts" && w.size() == 3) {
             const auto start = GpsStartFromName(w[2]);
-            ok = Read(w[1], s.starts) && start;
+            ok = ReadWord(w[1], s.starts) && start;
             s.start = start.value_or(GpsStart::Cold);
         } else if (w[0] == "block" && w.size() >= 2) {
             ok = true;
@@ -145,12 +131,12 @@ std::optional<GpsScenario> ParseScenario(std::string_view text) {
                 s.block.kind = GpsBlock::Kind::All;
             } else if (w[1] == "below" && w.size() == 3) {
                 s.block.kind = GpsBlock::Kind::Below;
-                ok = Read(w[2], s.block.below);
+                ok = ReadWord(w[2], s.block.below);
             } else if (w[1] == "prns") {
                 s.block.kind = GpsBlock::Kind::Prns;
                 for (std::size_t i = 2; i < w.size() && ok; ++i) {
                     int prn = 0;
-                    ok = Read(w[i], prn);
+                    ok = ReadWord(w[i], prn);
                     s.block.prns.push_back(prn);
                 }
                 std::sort(s.block.prns.begin(), s.block.prns.end());
@@ -162,8 +148,8 @@ std::optional<GpsScenario> ParseScenario(std::string_view text) {
             s.loop = w[1] == "1";
         } else if (w[0] == "point" && w.size() == 5) {
             RoutePoint p;
-            ok = Read(w[1], p.latitude) && Read(w[2], p.longitude) && Read(w[3], p.altitude) &&
-                 Read(w[4], p.time);
+            ok = ReadWord(w[1], p.latitude) && ReadWord(w[2], p.longitude) &&
+                 ReadWord(w[3], p.altitude) && ReadWord(w[4], p.time);
             s.route.push_back(p);
         }
         if (!ok) {

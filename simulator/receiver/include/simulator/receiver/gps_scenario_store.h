@@ -12,6 +12,7 @@
 
 #include "simulator/gps/gps_receiver.h"
 #include "simulator/gps/scenario.h"
+#include "simulator/gps/sky.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,16 +32,6 @@ bool GpsScenarioRevision(int64_t& revision);
 /// change; nothing is stored when change returns false or the store fails.
 bool ChangeGpsScenario(const std::function<bool(GpsScenario&)>& change);
 
-/// What a receiver saw at one moment, for devctl gps sky.
-struct GpsSky {
-    std::string receiver;    ///< who published it, e.g. "COM7 (process 4711)"
-    int64_t publishedAt = 0; ///< host time of publication, seconds since 1970
-    int64_t utc = 0;         ///< the receiver's UTC
-    GpsFix fix = GpsFix::None;
-    std::vector<GpsSatellite> satellites;
-};
-std::string SerializeGpsSky(const GpsSky& sky);
-std::optional<GpsSky> ParseGpsSky(std::string_view text);
 /// Stores the sky for the console (receivers do so once a second); false
 /// with the last error set.
 bool PublishGpsSky(const GpsSky& sky);
